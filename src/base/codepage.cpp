@@ -21,9 +21,11 @@ struct TCp1251Tables {
     iconv_t cd = iconv_open("UTF-32LE", "CP1251");
     for (int b = 0; b < 256; ++b) {
       toUnicode[b] = (cd == reinterpret_cast<iconv_t>(-1)) ? Fallback(b) : Convert(cd, b);
-      if (toUnicode[b] != kUndefinedChar) fromUnicode.emplace(toUnicode[b], std::uint8_t(b));
+      if (toUnicode[b] != kUndefinedChar)
+        fromUnicode.emplace(toUnicode[b], std::uint8_t(b));
     }
-    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    if (cd != reinterpret_cast<iconv_t>(-1))
+      iconv_close(cd);
   }
 
   static char32_t Convert(iconv_t cd, int b) {
@@ -41,10 +43,14 @@ struct TCp1251Tables {
 
   // Without iconv's CP1251 module at least ASCII and the Cyrillic alphabet stay intact.
   static char32_t Fallback(int b) {
-    if (b < 0x80) return char32_t(b);
-    if (b >= 0xC0) return char32_t(0x410 + (b - 0xC0));
-    if (b == 0xA8) return 0x401;
-    if (b == 0xB8) return 0x451;
+    if (b < 0x80)
+      return char32_t(b);
+    if (b >= 0xC0)
+      return char32_t(0x410 + (b - 0xC0));
+    if (b == 0xA8)
+      return 0x401;
+    if (b == 0xB8)
+      return 0x451;
     return kUndefinedChar;
   }
 };
@@ -108,13 +114,15 @@ std::string DecodeText(const std::uint8_t* AData, std::size_t ASize, TCodePage A
         }
         s += u;
       }
-      if (ASize % 2) s += kUndefinedChar;
+      if (ASize % 2)
+        s += kUndefinedChar;
       out = U32ToUtf8(s);
       break;
     }
     case TCodePage::Cp1251: {
       const auto& table = Cp1251().toUnicode;
-      for (std::size_t i = 0; i < ASize; ++i) AppendUtf8(out, table[AData[i]]);
+      for (std::size_t i = 0; i < ASize; ++i)
+        AppendUtf8(out, table[AData[i]]);
       break;
     }
   }

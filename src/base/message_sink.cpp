@@ -38,14 +38,19 @@ std::shared_ptr<IMessageSink> CurrentSink() {
 }  // namespace
 
 std::shared_ptr<IMessageSink> SetMessageSink(std::shared_ptr<IMessageSink> ASink) {
-  if (!ASink) ASink = std::make_shared<TStderrSink>();
+  if (!ASink)
+    ASink = std::make_shared<TStderrSink>();
   std::lock_guard lock(gSinkLock);
   std::swap(SinkSlot(), ASink);
   return ASink;
 }
 
-void MsgInfo(const std::string& AText) { CurrentSink()->Info(AText); }
-void MsgWarning(const std::string& AText) { CurrentSink()->Warning(AText); }
+void MsgInfo(const std::string& AText) {
+  CurrentSink()->Info(AText);
+}
+void MsgWarning(const std::string& AText) {
+  CurrentSink()->Warning(AText);
+}
 bool MsgQuestion(const std::string& ACaption, const std::string& AText) {
   return CurrentSink()->Question(ACaption, AText);
 }

@@ -1,5 +1,6 @@
 #include "base/text_utils.h"
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -10,32 +11,56 @@ namespace kiren {
 
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 char32_t UpperChar(char32_t c) {
-  if (c >= U'a' && c <= U'z') return c - U'a' + U'A';
-  if (c >= U'а' && c <= U'я') return c - U'а' + U'А';
-  if (c >= U'ѐ' && c <= U'џ') return c - 0x50;  // ѐ..џ -> Ѐ..Џ (ё -> Ё among them)
+  if (c >= U'a' && c <= U'z')
+    return c - U'a' + U'A';
+  if (c >= U'а' && c <= U'я')
+    return c - U'а' + U'А';
+  if (c >= U'ѐ' && c <= U'џ')
+    return c - 0x50;  // ѐ..џ -> Ѐ..Џ (ё -> Ё among them)
   return c;
 }
 
 }  // namespace
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+
+bool TryStrToInt(const std::string& AText, std::int32_t& AValue) {
+  const char* first = AText.data();
+  const char* last = first + AText.size();
+  if (first != last && *first == '+') {
+    ++first;
+    if (first == last || *first == '-')
+      return false;
+  }
+  std::int32_t value = 0;
+  const auto [end, ec] = std::from_chars(first, last, value);
+  if (ec != std::errc() || end != last)
+    return false;
+  AValue = value;
+  return true;
+}
+
 bool HexStrToBytes(const std::string& AText, Bytes& ABytes) {
   std::string s;
   ReplaceSubstr(AText, " ", "", s, false);
   ABytes.clear();
-  if (s.size() % 2 != 0) return false;
+  if (s.size() % 2 != 0)
+    return false;
   ABytes.assign(s.size() / 2, 0);
   for (std::size_t i = 0; i < ABytes.size(); ++i) {
-    int hi = HexDigit(s[2 * i]);
-    int lo = HexDigit(s[2 * i + 1]);
-    if (hi < 0 || lo < 0) return false;
+    int hi = HexDigitValue(s[2 * i]);
+    int lo = HexDigitValue(s[2 * i + 1]);
+    if (hi < 0 || lo < 0)
+      return false;
     ABytes[i] = static_cast<std::uint8_t>(hi * 16 + lo);
   }
   return true;
@@ -46,18 +71,22 @@ std::string BytesToHexStr(const std::uint8_t* AData, std::size_t ACount) {
   std::string out;
   out.reserve(ACount * 3);
   for (std::size_t i = 0; i < ACount; ++i) {
-    if (i) out += ' ';
+    if (i)
+      out += ' ';
     out += kDigits[AData[i] >> 4];
     out += kDigits[AData[i] & 0x0F];
   }
   return out;
 }
 
-std::string BytesToHexStr(const Bytes& AData) { return BytesToHexStr(AData.data(), AData.size()); }
+std::string BytesToHexStr(const Bytes& AData) {
+  return BytesToHexStr(AData.data(), AData.size());
+}
 
 std::string UpperCase(const std::string& AText) {
   std::u32string s = Utf8ToU32(AText);
-  for (char32_t& c : s) c = UpperChar(c);
+  for (char32_t& c : s)
+    c = UpperChar(c);
   return U32ToUtf8(s);
 }
 
@@ -72,8 +101,10 @@ void ReplaceSubstr(const std::string& AText, const std::string& ASubstr,
   const std::u32string what = Utf8ToU32(ASubstr);
   std::u32string hay = text, needle = what;
   if (AIgnoreCase) {
-    for (char32_t& c : hay) c = UpperChar(c);
-    for (char32_t& c : needle) c = UpperChar(c);
+    for (char32_t& c : hay)
+      c = UpperChar(c);
+    for (char32_t& c : needle)
+      c = UpperChar(c);
   }
   const std::u32string repl = Utf8ToU32(AReplacement);
   std::u32string out;
@@ -100,7 +131,8 @@ std::string NowTimeStr(bool AWithMs) {
   using namespace std::chrono;
   const auto now = system_clock::now();
   const std::time_t t = system_clock::to_time_t(now);
-  const int ms = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+  const int ms =
+      static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
   std::tm tm{};
   localtime_r(&t, &tm);
   return TimeStr(tm.tm_hour, tm.tm_min, tm.tm_sec, ms, AWithMs);

@@ -29,6 +29,13 @@ std::string NowTimeStr(bool AWithMs);
 // The same text for a given time of day (hour, minute, second, millisecond).
 std::string TimeStr(int AHour, int AMin, int ASec, int AMs, bool AWithMs);
 
+// Value of one hexadecimal digit, -1 for any other character.
+int HexDigitValue(char c);
+
+// A whole decimal number with an optional sign that fits 32 bits signed; nothing else (no
+// blanks, no prefixes).
+bool TryStrToInt(const std::string& AText, std::int32_t& AValue);
+
 // Upper case of a UTF-8 text for ASCII and Cyrillic letters.
 std::string UpperCase(const std::string& AText);
 

@@ -25,13 +25,16 @@ std::size_t DecodeOne(const std::string& s, std::size_t i, char32_t& cp) {
   } else {
     return 0;
   }
-  if (i + len > s.size()) return 0;
+  if (i + len > s.size())
+    return 0;
   for (std::size_t k = 1; k < len; ++k) {
     const auto b = static_cast<std::uint8_t>(s[i + k]);
-    if ((b & 0xC0) != 0x80) return 0;
+    if ((b & 0xC0) != 0x80)
+      return 0;
     cp = (cp << 6) | (b & 0x3F);
   }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return 0;
   return len;
 }
 
@@ -50,7 +53,8 @@ std::u32string Utf8ToU32(const std::string& AText) {
 }
 
 void AppendUtf8(std::string& AOut, char32_t c) {
-  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = kReplacement;
+  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+    c = kReplacement;
   if (c < 0x80) {
     AOut += static_cast<char>(c);
   } else if (c < 0x800) {
@@ -71,7 +75,8 @@ void AppendUtf8(std::string& AOut, char32_t c) {
 std::string U32ToUtf8(const std::u32string& AText) {
   std::string out;
   out.reserve(AText.size());
-  for (char32_t c : AText) AppendUtf8(out, c);
+  for (char32_t c : AText)
+    AppendUtf8(out, c);
   return out;
 }
 

@@ -10,7 +10,8 @@ constexpr std::array<std::uint16_t, 256> MakeTable() {
   std::array<std::uint16_t, 256> table{};
   for (unsigned i = 0; i < 256; ++i) {
     unsigned crc = i << 8;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
     table[i] = static_cast<std::uint16_t>(crc);
   }
   return table;
@@ -23,7 +24,8 @@ static_assert(kTable[1] == 0x1021 && kTable[2] == 0x2042);
 void Range(std::size_t ASize, int AStart, int ACount, std::size_t& ABegin, std::size_t& AEnd) {
   ABegin = AStart < 1 ? 0 : std::min<std::size_t>(std::size_t(AStart) - 1, ASize);
   AEnd = ASize;
-  if (ACount > 0 && std::size_t(ACount) <= ASize - ABegin) AEnd = ABegin + std::size_t(ACount);
+  if (ACount > 0 && std::size_t(ACount) <= ASize - ABegin)
+    AEnd = ABegin + std::size_t(ACount);
 }
 
 }  // namespace
@@ -41,7 +43,8 @@ std::uint16_t CalcCRC16(const Bytes& AData, int AStart, int ACount) {
 }
 
 bool CheckCRC16(const Bytes& AData, int AStart, int ACount) {
-  if (AData.size() <= 2) return false;
+  if (AData.size() <= 2)
+    return false;
   std::size_t begin, end;
   Range(AData.size(), AStart, ACount, begin, end);
   // The CRC covers the range less its last two bytes; a range that short covers nothing.

@@ -42,7 +42,8 @@ bool TParser::CheckAnswer(const Bytes& RxBuf, int Size, Bytes& DataBlock) {
   const std::size_t received = Size <= 0 ? 0 : std::min<std::size_t>(Size, RxBuf.size());
   const auto end = RxBuf.begin() + static_cast<std::ptrdiff_t>(received);
   const auto start = std::find(RxBuf.begin(), end, kFrameStart);
-  if (start == end || start + 1 == end) return false;
+  if (start == end || start + 1 == end)
+    return false;
   const int length = start[1];
   const std::ptrdiff_t arrivedAfterLength = end - (start + 2);
   if (length < kFrameMinLength || length > kFrameMaxLength || length > arrivedAfterLength)
@@ -52,7 +53,9 @@ bool TParser::CheckAnswer(const Bytes& RxBuf, int Size, Bytes& DataBlock) {
   return true;
 }
 
-bool TParser::CheckCRC(const Bytes& DataBlock) { return CheckCRC16(DataBlock, 1, 0); }
+bool TParser::CheckCRC(const Bytes& DataBlock) {
+  return CheckCRC16(DataBlock, 1, 0);
+}
 
 Bytes TParser::UnStuffing(const Bytes& AData, int Size, int StartPos, bool TrimLeft) {
   const std::size_t limit = Size <= 0 ? 0 : std::min<std::size_t>(Size, AData.size());

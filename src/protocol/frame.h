@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "base/bytes.h"
+#include "protocol/records.h"
 
 namespace kiren {
 
@@ -24,6 +26,35 @@ class TBuilder {
   static Bytes Finalize(const Bytes& ACmdData);
   // AData with every byte from position StartPos on escaped (StartPos below 2: all of it).
   static Bytes Stuffing(const Bytes& AData, int StartPos);
+
+  // Command bytes (command byte + payload) of the reader commands.
+  static Bytes Req_GetVerInfo();
+  static Bytes Req_GetStatus();
+  static Bytes Req_GetCardType();
+  static Bytes Req_GetKirenCard();
+  static Bytes Req_ReadKirenCard();
+  static Bytes Req_ClearCard();
+  static Bytes Req_GetConfig();
+  // Layout, emitent (4), emission (2), value (4), factory key (6), user data. Bad emitent,
+  // emission or key texts are replaced by their defaults after a warning; user data that is
+  // not hexadecimal throws std::invalid_argument.
+  static Bytes Req_IssueCard(int AType, const std::string& ACodeEmitent,
+                             const std::string& ACodeEmission, const std::string& AFactoryKey,
+                             const std::string& AUserData);
+  static Bytes Req_LoadKey(std::uint8_t AKeyType, const TKey& AKey);
+  static Bytes Req_ReadBlock(std::uint8_t ABlockNo, std::uint8_t AKeyType);
+  static Bytes Req_WriteBlock(std::uint8_t ABlockNo, std::uint8_t AKeyType, const TBlock& AData);
+  static Bytes Req_SetupMode(std::uint8_t AMode);
+  static Bytes Req_SetupSorvelMode(std::uint8_t AMode);
+  static Bytes Req_SetupPerco(const TPercoPars& APercoPars);
+
+  // One issuing parameter to ASize bytes. Hexadecimal mode: exactly ASize bytes of hex text.
+  // Text mode: a signed 32-bit number (its first ASize little-endian bytes) or a text of at
+  // most ASize characters (Windows-1251, zero-padded to ASize). Anything else is replaced by
+  // ADefault after a warning box.
+  static void ParamToBytes(const std::string& AText, const Bytes& ADefault,
+                           const std::string& AParamName, Bytes& AResult, bool AIsHex,
+                           std::uint8_t ASize);
 };
 
 // Recognises, unescapes and checks received frames; reads fields from payloads.
@@ -57,7 +88,8 @@ class TParser {
     return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
   }
   static void _GetBuf(const std::uint8_t* p, void* pBuf, int Size) {
-    if (Size > 0) std::memcpy(pBuf, p, static_cast<std::size_t>(Size));
+    if (Size > 0)
+      std::memcpy(pBuf, p, static_cast<std::size_t>(Size));
   }
 };
 

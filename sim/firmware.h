@@ -1,0 +1,107 @@
+// Firmware of the virtual card reader: takes the bytes the host writes, answers with frames.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/bytes.h"
+#include "sim/card.h"
+
+namespace kiren::sim {
+
+// The reader's emission parameters (command 0x51): where it takes a plain card code from.
+struct TEmissionParams {
+  TKey6 Key = kTransportKey;
+  std::uint8_t BlockNo = 4;
+  std::uint8_t Offset = 0;
+  std::uint8_t Size = 5;
+  std::uint8_t Lbs = 0;  // 1: code bytes in reverse order
+};
+
+// Fault switches. They apply to the answers that follow while Count is not 0 (-1: no limit;
+// each faulted answer counts down) and, with OnlyCmd set, only to answers of that command.
+struct TFaults {
+  bool NoAnswer = false;       // request executed, nothing sent
+  bool HalfAnswer = false;     // first half of the frame, then silence
+  bool BadCrc = false;         // complete frame whose CRC is wrong
+  bool TrailingBytes = false;  // two extra bytes right after the frame
+  bool WrongCommand = false;   // the answer carries another command byte
+  bool LongAnswer = false;     // valid frame padded with zero payload bytes past 66 bytes
+  int DelayMs = 0;             // answer held back this long (the pty host waits)
+  int Count = -1;
+  int OnlyCmd = -1;
+
+  bool Any() const;
+};
+
+class TFirmware {
+ public:
+  static constexpr const char* kDefaultVersion = "Kiren-M1 v5.3";
+
+  TFirmware();
+
+  // Bytes written by the host: may hold part of a frame or several frames. Every complete
+  // request with a valid CRC is answered; the answers are returned concatenated (possibly
+  // empty). ADelayMs, when given, receives the delay the host should wait before sending.
+  // Garbage, bad CRCs and unknown commands get no answer.
+  Bytes Receive(const Bytes& AHostBytes, int* ADelayMs = nullptr);
+
+  // Card in the field.
+  void PutCard(const TCard& ACard);
+  void RemoveCard();
+  bool HasCard() const;
+  std::optional<TCard> Card() const;
+
+  // Reader settings.
+  void SetVersion(const std::string& AText);  // UTF-8, sent in Windows-1251
+  std::string Version() const;
+  void SetFaults(const TFaults& AFaults);
+  TFaults Faults() const;
+  void SetEmissionParams(const TEmissionParams& AParams);
+  TEmissionParams EmissionParams() const;
+  std::uint8_t Mode() const;
+  std::uint8_t EmissionPrior() const;
+
+  // Requests answered or swallowed so far (command byte + payload), newest last; keeps the
+  // latest 256.
+  std::vector<Bytes> History() const;
+  void ClearHistory();
+
+ private:
+  mutable std::mutex FLock;
+  Bytes FRx;
+  std::string FVersion = kDefaultVersion;
+  TFaults FFaults;
+  TEmissionParams FEmission;
+  std::uint8_t FMode = 0;
+  std::uint8_t FEmissionPrior = 0;
+  std::optional<TKey6> FLoadedKeyA, FLoadedKeyB;
+  TKey6 FIssueKey = kTransportKey;
+  std::optional<TCard> FCard;
+  std::vector<Bytes> FHistory;
+
+  std::optional<Bytes> NextRequest();
+  Bytes Answer(const Bytes& ARequest, int& ADelayMs);
+  Bytes Execute(std::uint8_t ACmd, const Bytes& APayload, bool& AHasAnswer);
+  Bytes ApplyFaults(std::uint8_t ACmd, const Bytes& APayload, int& ADelayMs);
+
+  Bytes DoStatus() const;
+  Bytes DoCardType() const;
+  Bytes DoLoadKey(const Bytes& APayload);
+  Bytes DoReadBlock(const Bytes& APayload) const;
+  Bytes DoWriteBlock(const Bytes& APayload);
+  Bytes DoSetupPerco(const Bytes& APayload);
+  Bytes DoMode(std::uint8_t& ASetting, const Bytes& APayload, bool AEmissionPrior);
+  Bytes DoConfig() const;
+  Bytes DoIssue(const Bytes& APayload);
+  Bytes DoClear();
+  Bytes DoKirenCard() const;
+  Bytes DoKirenCardEx() const;
+  // Keys the reader tries on its own: the emission key, the last factory key, the transport key.
+  std::vector<TKey6> KeyRing() const;
+};
+
+}  // namespace kiren::sim

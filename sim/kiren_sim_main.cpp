@@ -1,0 +1,180 @@
+// kiren-sim: a virtual card reader on a pseudo-terminal, registered so that the tool lists it
+// among the reader ports. Prints "port: pts/N" once ready and takes console commands on stdin.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "base/text_utils.h"
+#include "serial/virtual_readers.h"
+#include "sim/console.h"
+#include "sim/pty_host.h"
+
+namespace {
+
+using namespace kiren;
+using namespace kiren::sim;
+
+constexpr const char* kHardwareID = "USB\\VID_0483&PID_5740&REV_0200";
+
+struct TOptions {
+  std::string Card, Uid, Version;
+  bool Console = true;
+};
+
+void Usage(std::FILE* AOut) {
+  std::fprintf(AOut,
+               "usage: kiren-sim [--card PRESET] [--uid HEX] [--version TEXT] [--no-console]\n"
+               "  --card PRESET   card in the field at start (presets: see 'presets' command)\n"
+               "  --uid HEX       UID of that card, 4 or 7 bytes (default: the preset's)\n"
+               "  --version TEXT  version text the reader reports (default \"%s\")\n"
+               "  --no-console    ignore stdin; run until SIGTERM or SIGINT\n",
+               TFirmware::kDefaultVersion);
+}
+
+// Returns 0 to go on, otherwise the exit code.
+int ParseOptions(int argc, char** argv, TOptions& AOpt) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string& AOut) {
+      if (i + 1 >= argc)
+        return false;
+      AOut = argv[++i];
+      return true;
+    };
+    bool ok = true;
+    if (arg == "--card") {
+      ok = value(AOpt.Card);
+    } else if (arg == "--uid") {
+      ok = value(AOpt.Uid);
+    } else if (arg == "--version") {
+      ok = value(AOpt.Version);
+    } else if (arg == "--no-console") {
+      AOpt.Console = false;
+    } else if (arg == "--help" || arg == "-h") {
+      Usage(stdout);
+      return -1;
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "kiren-sim: bad argument '%s'\n", arg.c_str());
+      Usage(stderr);
+      return 2;
+    }
+  }
+  return 0;
+}
+
+// Signals arrive through a descriptor, so the main loop sees them next to stdin.
+int BlockSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  return signalfd(-1, &set, SFD_CLOEXEC);
+}
+
+void Print(const std::string& AText) {
+  std::fwrite(AText.data(), 1, AText.size(), stdout);
+  std::fflush(stdout);
+}
+
+// Feeds stdin lines to the console until quit, EOF (console mode) or a signal. An unplugged
+// port leaves the list of readers at once.
+void RunLoop(TConsole& AConsole, const TPtyHost& AHost, std::string& AEntry, int ASignalFd,
+             bool AUseStdin) {
+  std::string pending;
+  for (;;) {
+    pollfd fds[2] = {{ASignalFd, POLLIN, 0}, {AUseStdin ? STDIN_FILENO : -1, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR)
+        continue;
+      return;
+    }
+    if (fds[0].revents != 0)
+      return;
+    if (fds[1].revents == 0)
+      continue;
+    char buf[1024];
+    const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+    if (n <= 0)
+      return;  // end of input ends the program
+    pending.append(buf, static_cast<std::size_t>(n));
+    std::size_t eol;
+    while ((eol = pending.find('\n')) != std::string::npos) {
+      const std::string line = pending.substr(0, eol);
+      pending.erase(0, eol + 1);
+      bool quit = false;
+      Print(AConsole.Execute(line, quit));
+      if (AHost.HungUp() && !AEntry.empty()) {
+        UnregisterVirtualReader(AEntry);
+        AEntry.clear();
+      }
+      if (quit)
+        return;
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TOptions opt;
+  if (const int rc = ParseOptions(argc, argv, opt))
+    return rc < 0 ? 0 : rc;
+
+  TFirmware firmware;
+  if (!opt.Version.empty())
+    firmware.SetVersion(opt.Version);
+  if (!opt.Card.empty() || !opt.Uid.empty()) {
+    Bytes uid;
+    if (!opt.Uid.empty() &&
+        (!HexStrToBytes(opt.Uid, uid) || (uid.size() != 4 && uid.size() != 7))) {
+      std::fprintf(stderr, "kiren-sim: --uid needs 4 or 7 bytes of hex\n");
+      return 2;
+    }
+    const auto card = MakePreset(opt.Card.empty() ? "new1k" : opt.Card, uid);
+    if (!card) {
+      std::fprintf(stderr, "kiren-sim: unknown card preset '%s'\n", opt.Card.c_str());
+      return 2;
+    }
+    firmware.PutCard(*card);
+  }
+
+  const int signalFd = BlockSignals();  // before the pty thread starts, so it inherits the mask
+  if (signalFd < 0) {
+    std::perror("kiren-sim: signalfd");
+    return 1;
+  }
+  try {
+    TPtyHost host(firmware);
+    TVirtualReader reader;
+    reader.HardwareID = kHardwareID;
+    reader.FriendlyName = "Кирен-М1 (виртуальный) (" + host.PortName() + ")";
+    reader.Port = host.PortName();
+    reader.Pid = static_cast<long>(getpid());
+    std::string entry = RegisterVirtualReader(reader);
+    if (entry.empty()) {
+      std::fprintf(stderr, "kiren-sim: cannot register in %s\n", VirtualReadersDir().c_str());
+    }
+    Print("port: " + host.PortName() + "\n");
+    TConsole console(firmware, &host);
+    RunLoop(console, host, entry, signalFd, opt.Console);
+    UnregisterVirtualReader(entry);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kiren-sim: %s\n", e.what());
+    close(signalFd);
+    return 1;
+  }
+  close(signalFd);
+  return 0;
+}

@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "protocol/frame.h"
+#include "sim/pty_host.h"
+
+namespace kiren::sim {
+namespace {
+
+// Reads until a complete frame arrived or ATimeoutMs passed.
+Bytes ReadFrame(int AFd, int ATimeoutMs) {
+  Bytes rx;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ATimeoutMs);
+  Bytes block;
+  while (!TParser::CheckAnswer(rx, static_cast<int>(rx.size()), block)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+      break;
+    pollfd p{AFd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+      break;
+    std::uint8_t buf[256];
+    const ssize_t n = ::read(AFd, buf, sizeof buf);
+    if (n <= 0)
+      break;
+    rx.insert(rx.end(), buf, buf + n);
+  }
+  return rx;
+}
+
+TEST(PtyHost, AnswersFramesOnTheSlaveAndHangsUp) {
+  TFirmware fw;
+  TPtyHost host(fw);
+  EXPECT_EQ(host.DevicePath(), "/dev/" + host.PortName());
+  EXPECT_EQ(host.PortName().rfind("pts/", 0), 0u);
+
+  const int fd = ::open(host.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  const Bytes req = TBuilder::Finalize({0xFE});
+  ASSERT_EQ(::write(fd, req.data(), req.size()), static_cast<ssize_t>(req.size()));
+  EXPECT_EQ(ReadFrame(fd, 5000), fw.Receive(req));
+
+  // A delayed answer arrives late but whole.
+  TFaults f;
+  f.DelayMs = 300;
+  fw.SetFaults(f);
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(::write(fd, req.data(), req.size()), static_cast<ssize_t>(req.size()));
+  const Bytes late = ReadFrame(fd, 5000);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(250));
+  fw.SetFaults({});
+  EXPECT_EQ(late, fw.Receive(req));
+
+  host.Hangup();
+  EXPECT_TRUE(host.HungUp());
+  pollfd p{fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 2000), 1);
+  EXPECT_NE(p.revents & (POLLHUP | POLLERR), 0);
+  std::uint8_t b;
+  EXPECT_LE(::read(fd, &b, 1), 0);
+  ::close(fd);
+}
+
+TEST(PtyHost, ToolMayReopenThePort) {
+  TFirmware fw;
+  TPtyHost host(fw);
+  const Bytes req = TBuilder::Finalize({0xFF});
+  for (int round = 0; round < 2; ++round) {
+    const int fd = ::open(host.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, req.data(), req.size()), static_cast<ssize_t>(req.size()));
+    EXPECT_EQ(ReadFrame(fd, 5000), fw.Receive(req));
+    ::close(fd);
+  }
+}
+
+}  // namespace
+}  // namespace kiren::sim

@@ -1,0 +1,199 @@
+// The port and discovery against a running kiren-sim process: it is listed while it runs,
+// gone after it ends (also when killed), and answers frames written through TMyComPort.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "protocol/frame.h"
+#include "protocol/protocol.h"
+#include "serial/com_port.h"
+#include "serial/usb.h"
+
+namespace kiren {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class SimLink : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string Tmpl = (fs::temp_directory_path() / "kiren-simlink-XXXXXX").string();
+    ASSERT_NE(mkdtemp(Tmpl.data()), nullptr);
+    FDir = Tmpl;
+    fs::create_directories(FDir + "/sys/class/tty");  // no USB devices: only the simulator
+  }
+  void TearDown() override {
+    if (FPid > 0) {
+      kill(FPid, SIGKILL);
+      waitpid(FPid, nullptr, 0);
+    }
+    std::error_code Ec;
+    fs::remove_all(FDir, Ec);
+  }
+
+  // Starts kiren-sim with its registry below the test's own runtime directory and waits for
+  // its "port: pts/N" line.
+  void Start(std::vector<std::string> AArgs) {
+    AArgs.insert(AArgs.begin(), KIREN_SIM_PATH);
+    AArgs.push_back("--no-console");
+    std::vector<std::string> Env = {"XDG_RUNTIME_DIR=" + FDir};
+    for (char** E = environ; *E != nullptr; ++E)
+      if (std::string(*E).rfind("XDG_RUNTIME_DIR=", 0) != 0)
+        Env.emplace_back(*E);
+    std::vector<char*> Argv, Envp;
+    for (auto& A : AArgs)
+      Argv.push_back(A.data());
+    for (auto& E : Env)
+      Envp.push_back(E.data());
+    Argv.push_back(nullptr);
+    Envp.push_back(nullptr);
+    const std::string OutPath = FDir + "/stdout";
+    FPid = fork();
+    ASSERT_GE(FPid, 0);
+    if (FPid == 0) {
+      const int Out = open(OutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int In = open("/dev/null", O_RDONLY);
+      if (Out < 0 || In < 0 || dup2(Out, STDOUT_FILENO) < 0 || dup2(In, STDIN_FILENO) < 0)
+        _exit(127);
+      execve(Argv[0], Argv.data(), Envp.data());
+      _exit(127);
+    }
+    const std::regex PortLine(R"(port: (pts/\d+))");
+    const auto End = Clock::now() + 20s;
+    while (FPortName.empty() && Clock::now() < End) {
+      std::ifstream In(OutPath);
+      std::string Line;
+      std::smatch M;
+      while (std::getline(In, Line))
+        if (std::regex_search(Line, M, PortLine))
+          FPortName = M[1];
+      if (FPortName.empty())
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_FALSE(FPortName.empty()) << "kiren-sim printed no port line";
+  }
+
+  std::vector<std::string> Listed() {
+    std::vector<std::string> L;
+    EnumComPorts(L, kReaderPidVid, FDir + "/sys", FDir + "/kiren/readers");
+    return L;
+  }
+
+  // Polls the listing until it equals AWant or 10 s pass.
+  std::vector<std::string> ListedEventually(const std::vector<std::string>& AWant) {
+    const auto End = Clock::now() + 10s;
+    auto L = Listed();
+    while (L != AWant && Clock::now() < End) {
+      std::this_thread::sleep_for(20ms);
+      L = Listed();
+    }
+    return L;
+  }
+
+  void Stop(int ASignal) {
+    ASSERT_EQ(kill(FPid, ASignal), 0);
+    int Status = 0;
+    ASSERT_EQ(waitpid(FPid, &Status, 0), FPid);
+    FPid = -1;
+  }
+
+  std::string FDir;
+  pid_t FPid = -1;
+  std::string FPortName;
+};
+
+// The worker's exchange in short: purge, write the frame, collect the answer every 10 ms
+// for up to 2 s.
+int PortExchange(TMyComPort& APort, const Bytes& AReq, std::uint8_t& ACmd, Bytes& AData) {
+  if (!APort.ClearBuffers())
+    return kResPortFailure;
+  const Bytes Frame = TBuilder::Finalize(AReq);
+  if (APort.WriteStr(Frame) != static_cast<std::int32_t>(Frame.size()))
+    return kResPortFailure;
+  Bytes Rx;
+  const auto End = Clock::now() + 2s;
+  while (Clock::now() < End) {
+    std::uint8_t Buf[128];
+    std::int32_t Got = 0;
+    if (APort.ReadBuffer(Buf, sizeof Buf, Got)) {
+      Rx.insert(Rx.end(), Buf, Buf + Got);
+      Bytes Block;
+      if (TParser::CheckAnswer(Rx, static_cast<int>(Rx.size()), Block)) {
+        if (!TParser::CheckCRC(Block))
+          return kResBadAnswer;
+        ACmd = Block[0];
+        AData.assign(Block.begin() + 1, Block.end() - 2);
+        return kResOk;
+      }
+    } else if (Got < 0) {
+      return kResPortFailure;
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+  return kResTimeout;
+}
+
+TEST_F(SimLink, ListedWhileRunningGoneAfterTerm) {
+  Start({});
+  EXPECT_EQ(ListedEventually({FPortName}), std::vector<std::string>({FPortName}));
+  Stop(SIGTERM);
+  EXPECT_TRUE(Listed().empty());
+}
+
+TEST_F(SimLink, StaleEntryOfKilledSimulatorIsDropped) {
+  Start({});
+  ASSERT_EQ(ListedEventually({FPortName}), std::vector<std::string>({FPortName}));
+  Stop(SIGKILL);
+  EXPECT_FALSE(fs::is_empty(FDir + "/kiren/readers"));  // left behind by the killed process
+  EXPECT_TRUE(Listed().empty());
+  EXPECT_TRUE(fs::is_empty(FDir + "/kiren/readers"));
+}
+
+TEST_F(SimLink, RoundTripThroughThePort) {
+  Start({"--version", "Кирен-М1 v5.7", "--card", "new1k", "--uid", "A1B2C3D4"});
+  TMyComPort Port;
+  Port.SetPort(FPortName);
+  ASSERT_TRUE(Port.SetParams("115200-8-N-1", false));
+  Port.SetTimeoutsSpec_ReadImmediatelyNoWait(1, 1000);
+  ASSERT_TRUE(Port.Open(true)) << Port.LastErrorStr();
+
+  TProtocol Proto([&](const Bytes& AReq, std::uint8_t& ACmd, Bytes& AData) {
+    return PortExchange(Port, AReq, ACmd, AData);
+  });
+  std::string Ver;
+  ASSERT_EQ(Proto.GetVer(Ver), kResOk);
+  EXPECT_EQ(Ver, "Кирен-М1 v5.7");
+
+  TCardInfo Card;
+  ASSERT_EQ(Proto.GetCardInfo(Card), kResOk);
+  EXPECT_EQ(Card.CardType(), "Mifare Classic 1K");
+  EXPECT_EQ(Card.UIDStr(), "A1B2C3D4");
+
+  // The simulator ends: the next exchange is a port failure, not a timeout.
+  Stop(SIGKILL);
+  std::uint8_t Cmd = 0;
+  Bytes Data;
+  int Res = kResOk;
+  const auto End = Clock::now() + 10s;
+  do {
+    Res = PortExchange(Port, TBuilder::Req_GetVerInfo(), Cmd, Data);
+  } while (Res == kResOk && Clock::now() < End);
+  EXPECT_EQ(Res, kResPortFailure) << Port.LastErrorStr();
+  EXPECT_TRUE(Port.Close());
+}
+
+}  // namespace
+}  // namespace kiren

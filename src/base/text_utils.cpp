@@ -66,15 +66,19 @@ bool HexStrToBytes(const std::string& AText, Bytes& ABytes) {
   return true;
 }
 
-std::string BytesToHexStr(const std::uint8_t* AData, std::size_t ACount) {
+void AppendHexByte(std::string& AOut, std::uint8_t AByte) {
   static const char kDigits[] = "0123456789ABCDEF";
+  AOut += kDigits[AByte >> 4];
+  AOut += kDigits[AByte & 0x0F];
+}
+
+std::string BytesToHexStr(const std::uint8_t* AData, std::size_t ACount) {
   std::string out;
   out.reserve(ACount * 3);
   for (std::size_t i = 0; i < ACount; ++i) {
     if (i)
       out += ' ';
-    out += kDigits[AData[i] >> 4];
-    out += kDigits[AData[i] & 0x0F];
+    AppendHexByte(out, AData[i]);
   }
   return out;
 }
@@ -127,15 +131,25 @@ std::string TimeStr(int AHour, int AMin, int ASec, int AMs, bool AWithMs) {
   return buf;
 }
 
-std::string NowTimeStr(bool AWithMs) {
+TLocalDateTime LocalNow() {
   using namespace std::chrono;
   const auto now = system_clock::now();
   const std::time_t t = system_clock::to_time_t(now);
-  const int ms =
-      static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
   std::tm tm{};
   localtime_r(&t, &tm);
-  return TimeStr(tm.tm_hour, tm.tm_min, tm.tm_sec, ms, AWithMs);
+  const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  return {tm.tm_year + 1900,
+          tm.tm_mon + 1,
+          tm.tm_mday,
+          tm.tm_hour,
+          tm.tm_min,
+          tm.tm_sec,
+          static_cast<int>(ms < 0 ? ms + 1000 : ms)};
+}
+
+std::string NowTimeStr(bool AWithMs) {
+  const TLocalDateTime now = LocalNow();
+  return TimeStr(now.Hour, now.Min, now.Sec, now.MSec, AWithMs);
 }
 
 }  // namespace kiren

@@ -17,11 +17,22 @@ bool HexStrToBytes(const std::string& AText, Bytes& ABytes);
 std::string BytesToHexStr(const std::uint8_t* AData, std::size_t ACount);
 std::string BytesToHexStr(const Bytes& AData);
 
+// Appends one byte as two upper-case hexadecimal digits.
+void AppendHexByte(std::string& AOut, std::uint8_t AByte);
+
 // Replaces every occurrence of ASubstr in AText, scanning left to right and continuing after
 // each replacement. With AIgnoreCase the search compares upper-cased texts (Latin and
 // Cyrillic); the result keeps AText's own characters outside the replaced parts.
 void ReplaceSubstr(const std::string& AText, const std::string& ASubstr,
                    const std::string& AReplacement, std::string& AResult, bool AIgnoreCase);
+
+// A local calendar moment down to the millisecond.
+struct TLocalDateTime {
+  int Year = 0, Month = 0, Day = 0, Hour = 0, Min = 0, Sec = 0, MSec = 0;
+};
+
+// The system clock in local time.
+TLocalDateTime LocalNow();
 
 // Local time as "9:05:03.042" (with milliseconds) or "9:05:03"; hours are not padded.
 std::string NowTimeStr(bool AWithMs);

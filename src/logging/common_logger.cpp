@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -80,22 +79,6 @@ Bytes ByteOrderMark(TCodePage ACodePage) {
 }
 
 }  // namespace
-
-TLocalDateTime LocalNow() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t t = std::chrono::system_clock::to_time_t(now);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  return {tm.tm_year + 1900,
-          tm.tm_mon + 1,
-          tm.tm_mday,
-          tm.tm_hour,
-          tm.tm_min,
-          tm.tm_sec,
-          static_cast<int>(ms < 0 ? ms + 1000 : ms)};
-}
 
 void TStat::Add(long double ASpeed) {
   if (cnt == 0 || ASpeed < minSpeed)
@@ -216,10 +199,17 @@ std::string TCommonLogger::NowDateTime2Str() {
   return DateTime2Str(LocalNow());
 }
 
+// An empty value stays empty, so that files go to the current folder: the file-system root,
+// the other reading of "no folder", is not writable for an operator and would lose the log.
+// A leading backslash ("\Logs") names a folder under the program folder, like a relative value.
 std::string TCommonLogger::GetFullDir(const std::string& AValue) {
   if (AValue.empty())
     return {};
-  std::string dir = AValue.front() == '/' ? AValue : ProgramDir() + AValue;
+  std::string dir;
+  if (AValue.front() == '/')
+    dir = AValue;
+  else
+    dir = ProgramDir() + (AValue.front() == '\\' ? AValue.substr(1) : AValue);
   if (dir.back() != '/')
     dir += '/';
   return dir;

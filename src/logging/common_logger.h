@@ -8,20 +8,14 @@
 
 #include "base/bytes.h"
 #include "base/codepage.h"
+#include "base/text_utils.h"
 #include "logging/format_str.h"
 
 namespace kiren {
 
-// A local calendar moment, as the log needs it.
-struct TLocalDateTime {
-  int Year = 0, Month = 0, Day = 0, Hour = 0, Min = 0, Sec = 0, MSec = 0;
-};
-
-// Source of the current local time; tests install their own to fix timestamps and days.
+// Source of the current local time (LocalNow by default); tests install their own to fix
+// timestamps and days.
 using TClock = std::function<TLocalDateTime()>;
-
-// The system clock in local time.
-TLocalDateTime LocalNow();
 
 // Write-speed statistics.
 struct TStat {
@@ -223,7 +217,8 @@ class TCommonLogger final : public ICommonLogger,
   static std::string Time2Str(const TLocalDateTime& ADT);
   static std::string DateTime2Str(const TLocalDateTime& ADT);
   // Folder for a configured value: empty stays empty, an absolute path is kept, a relative
-  // one is taken under ProgramDir(); the result ends in '/'.
+  // one (or one led by a backslash, "\Logs") is taken under ProgramDir(); the result ends
+  // in '/'.
   static std::string GetFullDir(const std::string& AValue);
 
  private:

@@ -5,6 +5,8 @@
 #include <regex>
 #include <stdexcept>
 
+#include "base/text_utils.h"
+
 namespace kiren {
 
 namespace {
@@ -120,13 +122,10 @@ void TDevInfo::UpdateFromVerInfo(const std::string& AVerInfo) {
 }
 
 std::string BytesToHex(const std::uint8_t* p, std::size_t n) {
-  static const char kDigits[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(2 * n);
-  for (std::size_t i = 0; i < n; ++i) {
-    out += kDigits[p[i] >> 4];
-    out += kDigits[p[i] & 0x0F];
-  }
+  for (std::size_t i = 0; i < n; ++i)
+    AppendHexByte(out, p[i]);
   return out;
 }
 

@@ -330,6 +330,7 @@ TEST_F(LogFixture, DirAndFileNameSettings) {
       {"/var/x", "/var/x/"},
       {"/var/x/", "/var/x/"},
       {"Logs", fRoot + "prog/Logs/"},
+      {"\\Logs", fRoot + "prog/Logs/"},
       {"a/b/", fRoot + "prog/a/b/"},
   };
   for (const auto& d : dirs)

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPolygon>
@@ -85,6 +86,15 @@ class TSideButton : public QAbstractButton {
   int FFirstGlyph;
 };
 
+// Leaving the edit means the focus went to another control of the window. The focus also goes
+// when the whole window loses the activation (another program, a popup, the window closing or
+// being destroyed); the operator has not left the field then, and the window's handlers must
+// not run while it is torn down.
+bool LeftForAnotherControl(QEvent* AEvent) {
+  const Qt::FocusReason reason = static_cast<QFocusEvent*>(AEvent)->reason();
+  return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
+}
+
 }  // namespace
 
 TBtnSpinEdit::TBtnSpinEdit(QLineEdit* AEdit, int AStartValue, int AMinValue, int AMaxValue)
@@ -150,12 +160,14 @@ void TBtnSpinEdit::PlaceButtons() {
 }
 
 bool TBtnSpinEdit::eventFilter(QObject* AWatched, QEvent* AEvent) {
-  // The event type is checked first: while the edit is being destroyed it is no QLineEdit any
-  // more, yet still receives child events.
-  if (AEvent->type() == QEvent::Resize && AWatched == FEdit) {
+  // While the edit is being destroyed it is no QLineEdit any more, yet still receives events;
+  // the adapter then leaves it alone.
+  if (AWatched != FEdit || qobject_cast<QLineEdit*>(AWatched) == nullptr)
+    return QObject::eventFilter(AWatched, AEvent);
+  if (AEvent->type() == QEvent::Resize) {
     BuildGlyphs();
     PlaceButtons();
-  } else if (AEvent->type() == QEvent::FocusOut && AWatched == FEdit) {
+  } else if (AEvent->type() == QEvent::FocusOut && LeftForAnotherControl(AEvent)) {
     EditExit();
   }
   return QObject::eventFilter(AWatched, AEvent);

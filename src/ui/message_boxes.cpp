@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QThread>
 #include <iostream>
 #include <utility>
@@ -11,22 +12,40 @@ namespace kiren {
 
 namespace {
 
+// The box belongs to the active window, unless that is a modeless window of another one (such a
+// window, like the About box, may close and destroy itself as soon as the box takes the
+// activation); then it belongs to the window that owns it.
+QWidget* BoxOwner() {
+  QWidget* owner = QApplication::activeModalWidget();
+  if (!owner) {
+    owner = QApplication::activeWindow();
+    while (owner && owner->parentWidget())
+      owner = owner->parentWidget()->window();
+  }
+  return owner;
+}
+
 bool ShowQMessageBox(const TMsgBoxRequest& ARequest) {
   const bool question = ARequest.Kind == TMsgKind::Question;
   const QMessageBox::Icon icon =
       ARequest.Kind == TMsgKind::Info ? QMessageBox::Information : QMessageBox::Warning;
   const QMessageBox::StandardButtons buttons =
       question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok;
-  QMessageBox box(icon, ARequest.Caption, ARequest.Text, buttons, QApplication::activeWindow());
-  box.setWindowModality(Qt::ApplicationModal);
+  // On the heap: should its owner still be destroyed while the box is open, the box goes with
+  // it and counts as not confirmed.
+  QPointer<QMessageBox> box =
+      new QMessageBox(icon, ARequest.Caption, ARequest.Text, buttons, BoxOwner());
+  box->setWindowModality(Qt::ApplicationModal);
   if (question) {
-    box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
-    box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
-    box.setDefaultButton(QMessageBox::Yes);
+    box->button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+    box->button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+    box->setDefaultButton(QMessageBox::Yes);
   }
-  box.raise();
-  box.activateWindow();
-  return box.exec() == QMessageBox::Yes;
+  box->raise();
+  box->activateWindow();
+  const int answer = box->exec();
+  delete box;
+  return answer == QMessageBox::Yes;
 }
 
 TMsgBoxDisplay& DisplaySlot() {

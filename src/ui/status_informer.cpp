@@ -48,6 +48,10 @@ TPanelStatusBar::TPanelStatusBar(QWidget* AParent) : QStatusBar(AParent) {
   setMinimumHeight(fontMetrics().height() + 6);
 }
 
+TPanelStatusBar::~TPanelStatusBar() {
+  emit Destroying();
+}
+
 int TPanelStatusBar::AddPanel(int AWidth, const QString& AText) {
   FPanels.push_back(TStatusPanel{AText, AWidth, TPanelStyle::Text});
   update();
@@ -189,11 +193,13 @@ void TStatusInformer::SetStatusBar(TPanelStatusBar* AStatusBar) {
     return;
   TimerTick();
   if (FStatusBar) {
+    disconnect(FStatusBar, &TPanelStatusBar::Destroying, this, nullptr);
     FStatusBar->OnDrawPanel = nullptr;
     FStatusBar->OnDblClick = FOldStatusBarDblClick;
   }
   FStatusBar = AStatusBar;
   if (FStatusBar) {
+    connect(FStatusBar, &TPanelStatusBar::Destroying, this, &TStatusInformer::ForgetStatusBar);
     FStatusBar->OnDrawPanel = [this](QPainter& ACanvas, int AIndex, const QRect& ARect) {
       DrawPanel(ACanvas, AIndex, ARect);
     };
@@ -202,6 +208,12 @@ void TStatusInformer::SetStatusBar(TPanelStatusBar* AStatusBar) {
   } else {
     FOldStatusBarDblClick = nullptr;
   }
+}
+
+void TStatusInformer::ForgetStatusBar() {
+  // The bar is going; its handlers go with it.
+  FStatusBar = nullptr;
+  FOldStatusBarDblClick = nullptr;
 }
 
 void TStatusInformer::ShowMsg(const QString& AText, const QString& AAction, bool AUseTimer,

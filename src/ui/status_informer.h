@@ -36,6 +36,7 @@ class TPanelStatusBar : public QStatusBar {
   using TDblClickHandler = std::function<void(const QPoint& APos)>;
 
   explicit TPanelStatusBar(QWidget* AParent = nullptr);
+  ~TPanelStatusBar() override;
 
   // Adds a panel of the given nominal width; returns its index.
   int AddPanel(int AWidth, const QString& AText = QString());
@@ -51,6 +52,11 @@ class TPanelStatusBar : public QStatusBar {
 
   TDrawPanelHandler OnDrawPanel;
   TDblClickHandler OnDblClick;
+
+ signals:
+  // Emitted first thing in the destructor, while the bar and its handlers are still whole;
+  // objects that hold the bar forget it here (they may be its children, destroyed after it).
+  void Destroying();
 
  protected:
   void paintEvent(QPaintEvent* AEvent) override;
@@ -105,6 +111,7 @@ class TStatusInformer : public QObject {
   void ClearPanel();
   void DrawPanel(QPainter& ACanvas, int APanelIndex, const QRect& ARect) const;
   void StatusBarDblClick(const QPoint& APos);
+  void ForgetStatusBar();
   QColor ButtonFace() const;
   QColor WindowText() const;
 

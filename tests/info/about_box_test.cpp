@@ -126,6 +126,11 @@ TEST_F(AboutBoxTest, EscapeOkAndDeactivationCloseAndDestroyTheBox) {
   };
   const TCase cases[] = {
       {"escape", [](TAboutBox* B) { QTest::keyClick(B, Qt::Key_Escape); }},
+      {"escape in the memo",
+       [](TAboutBox* B) {
+         B->PaintBox1Click();
+         QTest::keyClick(B->mCvsInfo, Qt::Key_Escape);
+       }},
       {"ok", [](TAboutBox* B) { QTest::mouseClick(B->OKButton, Qt::LeftButton); }},
       {"deactivate",
        [](TAboutBox* B) {

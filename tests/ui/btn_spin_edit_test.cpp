@@ -120,15 +120,43 @@ TEST_F(BtnSpinEditTest, ReleaseAfterRepeatAddsNoStep) {
 TEST_F(BtnSpinEditTest, LeavingWithoutANumberSetsTheMinimum) {
   QLineEdit sizeEdit;
   new TBtnSpinEdit(&sizeEdit, 4, 4, 10);
-  sizeEdit.setText("");
-  EXPECT_EQ(sizeEdit.text(), "");  // stays empty while the operator edits
-  QFocusEvent focusOut(QEvent::FocusOut);
-  QApplication::sendEvent(&sizeEdit, &focusOut);
-  EXPECT_EQ(sizeEdit.text(), "4");
+  struct TCase {
+    Qt::FocusReason Reason;
+    const char* Shown;
+  };
+  // Only moving to another control leaves the field; the window losing the activation does not.
+  const TCase cases[] = {{Qt::TabFocusReason, "4"},
+                         {Qt::MouseFocusReason, "4"},
+                         {Qt::ActiveWindowFocusReason, ""},
+                         {Qt::PopupFocusReason, ""}};
+  for (const TCase& c : cases) {
+    sizeEdit.setText("");
+    EXPECT_EQ(sizeEdit.text(), "");  // stays empty while the operator edits
+    QFocusEvent focusOut(QEvent::FocusOut, c.Reason);
+    QApplication::sendEvent(&sizeEdit, &focusOut);
+    EXPECT_EQ(sizeEdit.text(), c.Shown) << c.Reason;
+  }
 
   FEdit.setText("17");
   Leave();
   EXPECT_EQ(FEdit.text(), "17");
+}
+
+TEST(BtnSpinEditLifetime, FocusedEditDestroyedRaisesNoChange) {
+  auto* window = new QWidget();
+  auto* edit = new QLineEdit(window);
+  auto* spin = new TBtnSpinEdit(edit, 4, 4, 10);
+  int changes = 0;
+  QObject::connect(spin, &TBtnSpinEdit::Changed, [&] { ++changes; });
+  window->show();
+  window->activateWindow();
+  edit->setFocus();
+  QTRY_VERIFY_WITH_TIMEOUT(edit->hasFocus(), 5000);
+  edit->clear();
+  changes = 0;
+  // The edit loses the focus inside its own destruction; its empty text must stay unfilled.
+  delete window;
+  EXPECT_EQ(changes, 0);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -118,6 +120,42 @@ TEST(ShowMsgBox, InformationBoxHasOneOkButton) {
   ShowMsgBox(TMsgKind::Info, "Информация", "текст");
   EXPECT_EQ(icon, QMessageBox::Information);
   EXPECT_EQ(buttonCount, 1);
+}
+
+// A modeless window over the main one that closes and destroys itself when it loses the
+// activation, as the About box does.
+class TSelfClosingPopup : public QDialog {
+ public:
+  explicit TSelfClosingPopup(QWidget* AOwner) : QDialog(AOwner) {
+    setAttribute(Qt::WA_DeleteOnClose);
+  }
+
+ protected:
+  bool event(QEvent* AEvent) override {
+    if (AEvent->type() == QEvent::WindowDeactivate && isVisible())
+      close();
+    return QDialog::event(AEvent);
+  }
+};
+
+TEST(ShowMsgBox, BoxOverAClosingPopupBelongsToTheMainWindow) {
+  QWidget mainWindow;
+  mainWindow.show();
+  QPointer<TSelfClosingPopup> popup = new TSelfClosingPopup(&mainWindow);
+  popup->show();
+  popup->activateWindow();
+  QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == popup, 5000);
+  QWidget* owner = nullptr;
+  QTimer::singleShot(100, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    owner = box->parentWidget();
+    box->button(QMessageBox::Yes)->click();
+  });
+  EXPECT_TRUE(ShowMsgBox(TMsgKind::Question, "Вопрос", "Записать?"));
+  EXPECT_EQ(owner, &mainWindow);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  delete popup;
 }
 
 }  // namespace

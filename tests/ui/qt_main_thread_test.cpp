@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QThread>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -67,6 +68,30 @@ TEST(QtMainThread, PendingPostsDieWithTheDispatcher) {
   QCoreApplication::processEvents();
   QTest::qWait(50);
   EXPECT_EQ(runs, 0);
+}
+
+TEST(QtMainThread, DestroyingReleasesAWaitingSendWithAnError) {
+  auto dispatcher = std::make_unique<TQtMainThread>();
+  std::atomic<bool> sending{false};
+  std::atomic<bool> ran{false};
+  std::string error;
+  std::thread worker([&] {
+    sending = true;
+    try {
+      dispatcher->Send([&] { ran = true; });
+    } catch (const std::runtime_error& E) {
+      error = E.what();
+    }
+  });
+  // The GUI thread takes no calls; whether the worker has posted yet or not, it must not hang
+  // nor be told that its call ran.
+  while (!sending)
+    std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  dispatcher.reset();
+  worker.join();
+  EXPECT_FALSE(ran);
+  EXPECT_FALSE(error.empty());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QTest>
 #include <functional>
@@ -212,6 +213,16 @@ TEST(StatusInformerLifetime, BarDestroyedFirstIsForgotten) {
   informer.ShowError(QStringLiteral("после"), QString(), true);
   EXPECT_EQ(informer.StatusBar(), nullptr);
   EXPECT_EQ(informer.Journal().size(), 1);
+}
+
+TEST(StatusInformerLifetime, InformerOwnedByItsBarDiesWithIt) {
+  auto* bar = new TPanelStatusBar();
+  bar->AddPanel(100);
+  bar->AddPanel(50);
+  QPointer<TStatusInformer> informer = new TStatusInformer(bar, bar, 1);
+  informer->ShowError(QStringLiteral("ошибка"), QString(), true);
+  delete bar;  // the informer detaches from a bar that is already half gone
+  EXPECT_TRUE(informer.isNull());
 }
 
 }  // namespace

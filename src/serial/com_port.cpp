@@ -18,6 +18,8 @@ namespace kiren {
 namespace {
 
 constexpr std::uint32_t kMaxTimeout = std::numeric_limits<std::uint32_t>::max();
+// Largest byte count a signed 32-bit result can report.
+constexpr std::uint32_t kMaxCount = std::numeric_limits<std::int32_t>::max();
 const std::string kDevPrefix = "/dev/";
 
 const char* const kParityLetters[] = {"N", "O", "E", "M", "S"};
@@ -31,9 +33,10 @@ std::string TableName(const char* const (&ATable)[N], unsigned AIndex) {
   return AIndex < N ? ATable[AIndex] : "?";
 }
 
-// Whole decimal number of digits only, within AMax.
-bool ParseWhole(const std::string& AText, std::uint64_t AMax, std::uint64_t& AValue) {
-  if (AText.empty() || AText.size() > 20)
+// Whole decimal number of digits only, within AMax (at most 32 bits, so that the running
+// value cannot overflow; leading zeros are fine).
+bool ParseWhole(const std::string& AText, std::uint32_t AMax, std::uint64_t& AValue) {
+  if (AText.empty())
     return false;
   std::uint64_t V = 0;
   for (const char C : AText) {
@@ -102,9 +105,11 @@ tty::Deadline TotalDeadline(std::uint32_t AMul, std::uint32_t AConst, std::uint6
     return std::nullopt;
   // Beyond about a year the wait is as good as endless (and the sum could overflow).
   constexpr std::uint64_t kEndless = 1ull << 35;
-  if (ACount != 0 && AMul > kEndless / ACount) return std::nullopt;
+  if (ACount != 0 && AMul > kEndless / ACount)
+    return std::nullopt;
   const std::uint64_t Ms = static_cast<std::uint64_t>(AMul) * ACount + AConst;
-  if (Ms > kEndless) return std::nullopt;
+  if (Ms > kEndless)
+    return std::nullopt;
   return tty::Clock::now() + std::chrono::milliseconds(Ms);
 }
 
@@ -290,6 +295,7 @@ bool TMyComPort::OpenDevice(const std::string& AComPort, bool AForQuery) {
     return Fail(Err == ENOENT || Err == ENODEV ? static_cast<int>(kErrPortNotFound) : Err);
   }
   hFile = Fd;
+  fExclusive = !AForQuery;
   fEchoCnt = 0;
   return true;
 }
@@ -333,7 +339,7 @@ bool TMyComPort::Close() {
   if (!Opened())
     return true;
   ClearBuffers();
-  const int Err = tty::CloseTty(hFile);
+  const int Err = tty::CloseTty(hFile, fExclusive);
   // The descriptor is gone even when close reports an error; keeping it would close a
   // reused descriptor later.
   hFile = -1;
@@ -458,6 +464,7 @@ std::int32_t TMyComPort::ReadRaw(std::uint8_t* ABuffer, std::uint32_t ASize) {
     return -1;
   if (ASize == 0)
     return 0;
+  ASize = std::min(ASize, kMaxCount);  // the count must fit the signed result
   const TCommTimeouts T = fCTO;
   const bool Immediate = T.ReadIntervalTimeout == kMaxTimeout &&
                          T.ReadTotalTimeoutMultiplier == 0 && T.ReadTotalTimeoutConstant == 0;
@@ -505,6 +512,7 @@ std::int32_t TMyComPort::ReadBuffer(void* ABuffer, std::uint32_t ASize) {
   if (!fEcho || fEchoCnt <= 0)
     return ReadRaw(Out, ASize);
   const auto Pending = static_cast<std::uint32_t>(fEchoCnt);
+  ASize = std::min(ASize, kMaxCount - Pending);  // echo and data together fit the count
   std::vector<std::uint8_t> Scratch(static_cast<std::size_t>(Pending) + ASize);
   const std::int32_t R = ReadRaw(Scratch.data(), static_cast<std::uint32_t>(Scratch.size()));
   if (R < 0)
@@ -542,6 +550,7 @@ std::int32_t TMyComPort::ReadStr(Bytes& AStr, std::int32_t ACount) {
 std::int32_t TMyComPort::WriteBuffer(const void* ABuffer, std::uint32_t ASize) {
   if (!CheckOpen())
     return 0;
+  ASize = std::min(ASize, kMaxCount);  // the count must fit the signed result
   std::size_t Written = 0;
   const int Err = tty::WriteAll(
       hFile, static_cast<const std::uint8_t*>(ABuffer), ASize,
@@ -552,7 +561,8 @@ std::int32_t TMyComPort::WriteBuffer(const void* ABuffer, std::uint32_t ASize) {
   if (Err != 0 && (Err != ETIMEDOUT || Written == 0))
     return 0;
   if (fEcho)
-    fEchoCnt += static_cast<std::int32_t>(Written);
+    fEchoCnt = static_cast<std::int32_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(fEchoCnt) + Written, kMaxCount));
   Notify(FOnDataSent, *this);
   return static_cast<std::int32_t>(Written);
 }
@@ -648,11 +658,12 @@ double TMyComPort::CharLen() const {
 }
 
 void TMyComPort::WaitChars(std::int32_t ACount) {
-  const double Ms = CharLen() * ACount;
+  const double Ms = std::ceil(CharLen() * ACount);  // whole part, plus one for a fraction
   if (Ms <= 0)
     return;
-  const double Whole = std::floor(Ms);
-  WaitTimeout(static_cast<std::int32_t>(Whole) + (Ms > Whole ? 1 : 0));
+  // A slow rate times a large count can exceed the sleep's range: wait the longest it takes.
+  WaitTimeout(Ms >= kMaxCount ? static_cast<std::int32_t>(kMaxCount)
+                              : static_cast<std::int32_t>(Ms));
 }
 
 bool TMyComPort::WaitTxEmpty() {

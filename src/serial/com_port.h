@@ -291,6 +291,7 @@ class TMyComPort {
   static void Notify(const TNotifyEvent& AHook, TMyComPort& ASender);
 
   int hFile = -1;
+  bool fExclusive = false;  // hFile holds the port exclusively (not a query open)
   bool fEcho = false;
   std::int32_t fEchoCnt = 0;
   std::string fPort;

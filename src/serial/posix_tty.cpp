@@ -112,8 +112,10 @@ int CheckDcb(const DCB& ADcb, speed_t& ASpeed) {
   const std::uint32_t Dtr = (ADcb.flags >> kDtrShift) & kControlMask;
   const std::uint32_t Rts = (ADcb.flags >> kRtsShift) & kControlMask;
   if (ADcb.StopBits == kOne5StopBits || (ADcb.flags & kFOutxDsr) || Dtr == kDtrHandshake ||
-      Rts == kRtsToggle || !SpeedCode(ADcb.BaudRate, ASpeed))
+      Rts == kRtsToggle)
     return ENOTSUP;
+  if (!SpeedCode(ADcb.BaudRate, ASpeed))
+    ASpeed = B0;  // no constant: set through termios2
   return 0;
 }
 
@@ -145,8 +147,10 @@ void MakeTermios(const DCB& ADcb, speed_t ASpeed, termios& AT) {
   // waiting, so a read of 0 bytes can only mean the line was hung up.
   AT.c_cc[VMIN] = 1;
   AT.c_cc[VTIME] = 0;
-  cfsetispeed(&AT, ASpeed);
-  cfsetospeed(&AT, ASpeed);
+  if (ASpeed != B0) {
+    cfsetispeed(&AT, ASpeed);
+    cfsetospeed(&AT, ASpeed);
+  }
 }
 
 // A modem line the device does not have (a pseudo-terminal) is no reason to refuse the settings.
@@ -230,8 +234,9 @@ int OpenTty(const std::string& APath, bool AExclusive, int& AFd) {
   return 0;
 }
 
-int CloseTty(int AFd) {
-  ioctl(AFd, TIOCNXCL);
+int CloseTty(int AFd, bool AExclusive) {
+  if (AExclusive)
+    ioctl(AFd, TIOCNXCL);
   // Linux releases the descriptor even when close reports EINTR; retrying would be wrong.
   if (close(AFd) != 0 && errno != EINTR)
     return errno;
@@ -255,13 +260,24 @@ int ApplyDcb(int AFd, const DCB& ADcb) {
     return Err;
   if (tcsetattr(AFd, TCSANOW, &T) != 0)
     return errno;
+  speed_t Code = B0;
+  const bool Custom = !SpeedCode(ADcb.BaudRate, Code);
+  if (Custom) {
+    if (const int Err = SetCustomSpeed(AFd, ADcb.BaudRate)) {
+      tcsetattr(AFd, TCSANOW, &Old);
+      return Err;
+    }
+  }
   // tcsetattr succeeds when any part was taken (a pseudo-terminal keeps only 8 bits, no
-  // parity); settings taken in part are undone and refused.
+  // parity; a UART driver falls back to 9600 for a rate it cannot do); settings taken in
+  // part are undone and refused.
   termios Now{};
   if (tcgetattr(AFd, &Now) != 0)
     return errno;
-  if ((Now.c_cflag & kLineFlags) != (T.c_cflag & kLineFlags) ||
-      cfgetospeed(&Now) != cfgetospeed(&T) || cfgetispeed(&Now) != cfgetispeed(&T)) {
+  std::uint32_t Baud = 0;
+  const bool SpeedKept = Custom ? GetSpeed(AFd, Baud) == 0 && Baud == ADcb.BaudRate
+                                : cfgetospeed(&Now) == Code && cfgetispeed(&Now) == Code;
+  if ((Now.c_cflag & kLineFlags) != (T.c_cflag & kLineFlags) || !SpeedKept) {
     tcsetattr(AFd, TCSANOW, &Old);
     return ENOTSUP;
   }
@@ -273,6 +289,9 @@ int ReadDcb(int AFd, DCB& ADcb) {
   if (tcgetattr(AFd, &T) != 0)
     return errno;
   TermiosToDcb(T, ADcb);
+  std::uint32_t Baud = 0;
+  if (ADcb.BaudRate == 0 && GetSpeed(AFd, Baud) == 0)
+    ADcb.BaudRate = Baud;  // a rate without a B-constant
   return 0;
 }
 

@@ -12,11 +12,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// First line of a sysfs attribute file; empty when it cannot be read.
+// First line of a sysfs attribute file, up to a NUL; empty when it cannot be read.
 std::string ReadAttr(const fs::path& AFile) {
   std::ifstream In(AFile);
   std::string Line;
   std::getline(In, Line);
+  Line = Line.substr(0, Line.find('\0'));
   while (!Line.empty() && (Line.back() == '\r' || Line.back() == ' '))
     Line.pop_back();
   return Line;

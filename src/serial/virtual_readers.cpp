@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 namespace kiren {
@@ -72,8 +73,11 @@ bool ParseEntry(const fs::path& AFile, TVirtualReader& AReader) {
       AReader.Port = Value;
     } else if (Key == "Pid") {
       char* End = nullptr;
+      errno = 0;
       AReader.Pid = std::strtol(Value.c_str(), &End, 10);
-      HasPid = End != Value.c_str() && *End == '\0' && AReader.Pid > 0;
+      // A number beyond pid_t would name another process once narrowed (or all of them).
+      HasPid = End != Value.c_str() && *End == '\0' && errno == 0 && AReader.Pid > 0 &&
+               AReader.Pid <= std::numeric_limits<pid_t>::max();
     }
   }
   return HasPid;

@@ -1,5 +1,6 @@
 // Port over a real pseudo-terminal: the port opens the slave, the test acts as the device.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 
@@ -115,7 +116,7 @@ TEST_F(ComPortPty, FailedApplyClosesAgainAndKeepsItsError) {
   Port.SetOnAfterOpen([&](TMyComPort&) { Events.push_back("after open"); });
   const std::vector<std::pair<const char*, std::function<void(TMyDCB&)>>> Unsupported = {
       {"1.5 stop bits", [](TMyDCB& D) { D.SetStopBits(kOne5StopBits); }},
-      {"odd rate", [](TMyDCB& D) { D.SetBaudRate(12345); }},
+      {"7 data bits on a pty", [](TMyDCB& D) { D.SetByteSize(7); }},
       {"DSR flow", [](TMyDCB& D) { D.SetFlagOutxDsrFlow(true); }},
       {"RTS toggle", [](TMyDCB& D) { D.SetFlagRtsControl(3); }},
   };
@@ -146,7 +147,7 @@ TEST_F(ComPortPty, LineSettingsReachTheTty) {
   EXPECT_EQ(T.c_lflag & (ICANON | ECHO | ISIG), 0u);
   EXPECT_EQ(T.c_iflag & (IXON | ICRNL), 0u);
 
-  for (const std::string Text : {"9600-8-N-2", "4000000-8-N-1"}) {
+  for (const std::string Text : {"9600-8-N-2", "250000-8-N-1", "4000000-8-N-1"}) {
     SCOPED_TRACE(Text);
     ASSERT_TRUE(Port.SetParams(Text, false));
     ASSERT_TRUE(Port.ApplyParams()) << Port.LastErrorStr();
@@ -244,7 +245,17 @@ TEST_F(ComPortPty, SecondOpenIsRefused) {
   EXPECT_EQ(Other.LastErrorCode(), static_cast<std::uint32_t>(EBUSY));
   EXPECT_EQ(Other.LastErrorStr(), "Device or resource busy");
   EXPECT_EQ(Port.WriteStr(std::string("ok")), 2);  // the first holder is unaffected
+  // A query open beside it must not take the holder's exclusive flag away when it closes.
+  TMyComPort Query;
+  ASSERT_TRUE(Query.OpenForQuery(Pty.Path())) << Query.LastErrorStr();  // root passes TIOCEXCL
+  ASSERT_TRUE(Query.Close());
+  int Excl = 0;
+  ASSERT_EQ(ioctl(Pty.Slave(), TIOCGEXCL, &Excl), 0);
+  EXPECT_EQ(Excl, 1);
+
   ASSERT_TRUE(Port.Close());
+  ASSERT_EQ(ioctl(Pty.Slave(), TIOCGEXCL, &Excl), 0);
+  EXPECT_EQ(Excl, 0);
   EXPECT_TRUE(Other.Open(Pty.Path(), true)) << Other.LastErrorStr();
 }
 

@@ -41,6 +41,7 @@ TEST(ComPortSettings, SettingsTexts) {
       {"19200-8-s-1-x", true, "19200-8-S-1"},
       {"0-5-m-1", true, "0-5-M-1"},
       {"4294967295-8-N-1", true, "4294967295-8-N-1"},
+      {"0000000000000000000000115200-08-N-1", true, "115200-8-N-1"},  // leading zeros
       {"115200-8-Nothing-1", true, "115200-8-N-1"},  // only the first letter counts
       {"115200-8-N-1.5", false, Before},
       {"115200-9-N-1", false, Before},
@@ -52,6 +53,7 @@ TEST(ComPortSettings, SettingsTexts) {
       {"115200-8-N-0", false, Before},
       {"115200-8-N-3", false, Before},
       {"4294967296-8-N-1", false, Before},
+      {"99999999999999999999999999-8-N-1", false, Before},
       {"+9600-8-N-1", false, Before},
       {"96 00-8-N-1", false, Before},
       {"", false, Before},

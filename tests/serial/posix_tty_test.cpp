@@ -47,6 +47,14 @@ TEST(TermiosMapping, LineSettings) {
     Back.Settings().SetDCB(D);
     EXPECT_EQ(Back.ParamsAsString(), C.Text);
   }
+
+  // A rate without a B-constant is set through termios2 on apply; the mapping keeps the speed.
+  TMyDCB D;
+  D.SetBaudRate(250000);
+  termios T{};
+  cfsetospeed(&T, B9600);
+  ASSERT_EQ(tty::DcbToTermios(D.DCB(), T), 0);
+  EXPECT_EQ(cfgetospeed(&T), B9600);
 }
 
 TEST(TermiosMapping, FlowControl) {
@@ -81,7 +89,6 @@ TEST(TermiosMapping, WhatLinuxCannotDoIsRefused) {
   };
   const std::vector<TCase> Cases = {
       {"1.5 stop bits", [](TMyDCB& D) { D.SetStopBits(kOne5StopBits); }, ENOTSUP},
-      {"rate without constant", [](TMyDCB& D) { D.SetBaudRate(12345); }, ENOTSUP},
       {"DSR flow", [](TMyDCB& D) { D.SetFlagOutxDsrFlow(true); }, ENOTSUP},
       {"DTR handshake", [](TMyDCB& D) { D.SetFlagDtrControl(2); }, ENOTSUP},
       {"RTS toggle", [](TMyDCB& D) { D.SetFlagRtsControl(3); }, ENOTSUP},

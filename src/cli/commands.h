@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/args.h"
+
+namespace kiren::cli {
+
+// Exit statuses of the program.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;      // the reader or the card refused or failed the operation
+constexpr int kExitUsage = 2;       // wrong command line or input value
+constexpr int kExitConnection = 3;  // the port did not open, no version, or the link was lost
+
+// The commands with their options, for parsing and help.
+const std::vector<TCommandSpec>& Commands();
+
+// Help text: the overview without a command, else the command's own.
+std::string HelpText(const TCommandSpec* ACommand);
+
+// Runs a parsed command line; returns the exit status.
+int RunCommand(const TArgs& AArgs);
+
+}  // namespace kiren::cli

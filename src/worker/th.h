@@ -1,0 +1,136 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "base/bytes.h"
+#include "protocol/protocol.h"
+#include "protocol/records.h"
+#include "worker/actions.h"
+#include "worker/device_view.h"
+#include "worker/main_thread.h"
+
+namespace kiren {
+
+class TMyComPort;
+
+// Bounded blocking FIFO of actions with its own lock and two conditions (not empty, not
+// full). Closing it (also by destruction) wakes the producers that wait; their actions are
+// then not queued.
+class TActionQueue {
+ public:
+  explicit TActionQueue(std::size_t ACapacity);
+  ~TActionQueue();
+  TActionQueue(const TActionQueue&) = delete;
+  TActionQueue& operator=(const TActionQueue&) = delete;
+
+  // Waits while the queue is full. False (the action stays with the caller) once closed.
+  bool Push(std::unique_ptr<TThAction>& AAction);
+  // False at once when the queue is full or closed; the action then stays with the caller.
+  bool TryPush(std::unique_ptr<TThAction>& AAction);
+  // Waits while the queue is empty; nullptr once closed and empty.
+  std::unique_ptr<TThAction> Pop();
+  // The oldest action, or nullptr when none waits.
+  std::unique_ptr<TThAction> TryPop();
+  std::size_t Count() const;
+  void Close();
+
+ private:
+  const std::size_t FCapacity;
+  mutable std::mutex FLock;
+  std::condition_variable FNotEmpty;
+  std::condition_variable FNotFull;
+  std::condition_variable FNoWaiters;
+  std::deque<std::unique_ptr<TThAction>> FItems;
+  std::size_t FWaiters = 0;
+  bool FClosed = false;
+};
+
+// Milliseconds between two readings of a 32-bit tick counter that may have wrapped.
+std::uint32_t TicksElapsed(std::uint32_t AStart, std::uint32_t ANow);
+
+// The device worker: the one thread that talks to the reader. It owns the port, the command
+// layer and the action queue; it connects, then cycles: queued actions, card poll, card state
+// to the view, pause. When the run ends it posts OnTerminate to the main thread and destroys
+// itself right after it, so the owner only drops its pointer inside OnTerminate.
+class TTh {
+ public:
+  using TOnTerminate = std::function<void(TTh* ASender)>;
+
+  static constexpr std::size_t kQueueDepth = 10;
+
+  // APort is a port name as discovery lists it ("ttyACM0", "pts/4"). The thread starts at once.
+  static TTh* Create(const std::string& APort, bool AUsedWiegand, TOnTerminate AOnTerminate,
+                     IDeviceView& AView, IMainThread& AMain);
+
+  TTh(const TTh&) = delete;
+  TTh& operator=(const TTh&) = delete;
+
+  // Queues an action (ownership passes to the worker); waits while 10 actions wait. Never call
+  // it on the main thread while the queue may be full: the worker may be waiting for that
+  // thread. An action queued after the run ended is released unrun.
+  void Exec(std::unique_ptr<TThAction> AAction);
+  // Queues the action unless 10 actions wait; on false it stays with the caller.
+  bool TryExec(std::unique_ptr<TThAction>& AAction);
+
+  void UseWiegand(bool AIsUsed);
+  std::int32_t CodeSize() const;
+  void SetCodeSize(std::int32_t AValue);
+  std::uint8_t Mode() const;
+  void SetMode(std::uint8_t AValue);
+  std::uint8_t EmissionPrior() const;
+  void SetEmissionPrior(std::uint8_t AValue);
+
+  // Requests the end of the run; the worker finishes the exchange in progress.
+  void Terminate();
+  bool Terminated() const { return FTerminated.load(); }
+  // The port's error text; meaningful inside OnTerminate (for example why the port did not
+  // open).
+  std::string PortErrorStr() const;
+
+ private:
+  TTh(const std::string& APort, bool AUsedWiegand, TOnTerminate AOnTerminate, IDeviceView& AView,
+      IMainThread& AMain);
+  ~TTh();
+
+  void Run();
+  void Execute();
+  bool GetDevInfo();
+  void GetConfigInfo();
+  void ProcessActions();
+  void PollCard(bool AUseWiegand);
+  void ReadCardContent(bool AUseWiegand);
+  int WriteRead(const Bytes& AReq, std::uint8_t& ACmd, Bytes& AData);
+  void NotePortFailure();
+  void Pause();
+
+  TActionQueue FQueue;
+  std::unique_ptr<TMyComPort> FPort;
+  std::unique_ptr<TProtocol> FProto;
+  std::int32_t FTimeout = 0;
+  TCardInfo FCardInfo;
+  TDevInfo FDevInfo;
+  mutable std::mutex FCS;
+  std::int32_t FCodeSize = 0;
+  std::atomic<bool> FUsedWiegand;
+
+  TOnTerminate FOnTerminate;
+  IDeviceView& FView;
+  IMainThread& FMain;
+  std::atomic<bool> FTerminated{false};
+  // Set when the port reports that the device is gone (hang-up); ends the run.
+  bool FPortGone = false;
+  std::mutex FPauseLock;
+  std::condition_variable FPauseWake;
+  std::thread FThread;
+};
+
+}  // namespace kiren

@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "process.h"
+
+namespace kiren::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A virtual reader (kiren-sim with its console on a pipe) and kiren-cli runs against it, both
+// with a private runtime folder and log folder.
+class TCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "kiren-cli-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    FDir = tmpl;
+    FEnv = {"XDG_RUNTIME_DIR=" + FDir, "KIREN_LOG_DIR=" + FDir + "/logs", "LC_ALL=C.UTF-8"};
+  }
+  void TearDown() override {
+    FSim.reset();
+    if (HasFailure()) {
+      std::cerr << "kept " << FDir << std::endl;
+      return;
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(FDir, ec);
+  }
+
+  // Starts kiren-sim with AArgs and returns its port name.
+  std::string StartSim(const std::vector<std::string>& AArgs = {}) {
+    std::vector<std::string> argv = {KIREN_SIM_PATH};
+    argv.insert(argv.end(), AArgs.begin(), AArgs.end());
+    FSim = std::make_unique<TProcess>(argv, FEnv, FDir + "/sim.err");
+    EXPECT_TRUE(FSim->WaitFor("port: ", 10s));
+    EXPECT_TRUE(FSim->WaitFor("\n", 5s));
+    const std::string& out = FSim->Output();
+    const auto start = out.find("port: ") + 6;
+    return out.substr(start, out.find('\n', start) - start);
+  }
+  void SimCommand(const std::string& ALine) {
+    FSim->Write(ALine + "\n");
+    ASSERT_TRUE(FSim->WaitFor("\n", 5s)) << ALine;
+  }
+  std::unique_ptr<TProcess> Cli(const std::vector<std::string>& AArgs) {
+    std::vector<std::string> argv = {KIREN_CLI_PATH};
+    argv.insert(argv.end(), AArgs.begin(), AArgs.end());
+    return std::make_unique<TProcess>(argv, FEnv, FDir + "/cli.err");
+  }
+  // Runs kiren-cli to its end; AStatus receives the exit status.
+  std::string RunCli(const std::vector<std::string>& AArgs, int& AStatus) {
+    auto cli = Cli(AArgs);
+    AStatus = cli->Wait(60s).value_or(-1);
+    return cli->Output();
+  }
+
+  static std::string ReadText(const std::string& APath) {
+    std::ifstream in(APath);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+
+  // Waits until kiren-cli's stderr holds AText ACount times.
+  bool WaitStderr(const std::string& AText, int ACount) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const std::string text = ReadText(FDir + "/cli.err");
+      int found = 0;
+      for (auto pos = text.find(AText); pos != std::string::npos; pos = text.find(AText, pos + 1))
+        ++found;
+      if (found >= ACount)
+        return true;
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+
+  std::string FDir;
+  std::vector<std::string> FEnv;
+  std::unique_ptr<TProcess> FSim;
+};
+
+TEST_F(TCliTest, InfoInTextAndJson) {
+  const std::string port = StartSim();
+  int status = -1;
+  std::string out = RunCli({port, "info"}, status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Версия: Kiren-M1 v5.3\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Режим работы \"Универсальная команда\" отключен"), std::string::npos) << out;
+  EXPECT_NE(out.find("Параметры эмиссии не приоритетны"), std::string::npos) << out;
+  EXPECT_NE(out.find("Конфигурация:\n  81: "), std::string::npos) << out;
+
+  out = RunCli({"--json", port, "info"}, status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(out.rfind("{\"ok\":true,\"port\":\"" + port + "\",\"version\":\"Kiren-M1 v5.3\"", 0),
+            0u)
+      << out;
+  EXPECT_NE(out.find("\"config\":{\"81\":[\"4\",\"0\",\"5\",\"0\"]"), std::string::npos) << out;
+
+  out = RunCli({port, "mode", "on"}, status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(out, "Операция выполнена успешно\n");
+  out = RunCli({"--json", port, "mode", "query"}, status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("\"on\":true"), std::string::npos) << out;
+}
+
+TEST_F(TCliTest, FailuresGiveTheirExitStatus) {
+  int status = -1;
+  RunCli({"pts/999999", "info"}, status);
+  EXPECT_EQ(status, 3);
+  RunCli({"pts/1", "read-block", "--block", "300"}, status);
+  EXPECT_EQ(status, 2);
+  RunCli({"pts/1", "frobnicate"}, status);
+  EXPECT_EQ(status, 2);
+  RunCli({"info"}, status);
+  EXPECT_EQ(status, 2) << "no port";
+  const std::string portHelp = RunCli({"write-code", "--help"}, status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(portHelp.find("--count N"), std::string::npos) << portHelp;
+}
+
+// One line per card change, until SIGINT.
+TEST_F(TCliTest, WatchPrintsCardChanges) {
+  for (const bool json : {false, true}) {
+    SCOPED_TRACE(json ? "json" : "text");
+    const std::string port = StartSim();
+    auto cli = Cli(json ? std::vector<std::string>{"--json", port, "watch"}
+                        : std::vector<std::string>{port, "watch"});
+    ASSERT_TRUE(cli->WaitFor(json ? "\"present\":false" : "Нет карты\n", 15s)) << cli->Output();
+    SimCommand("put 04A1B20C");
+    ASSERT_TRUE(cli->WaitFor(json ? "\"uid\":\"04A1B20C\"" : "UID: 04A1B20C", 15s))
+        << cli->Output();
+    SimCommand("remove");
+    ASSERT_TRUE(cli->WaitFor(json ? "\"present\":false" : "Нет карты\n", 15s)) << cli->Output();
+    cli->Signal(SIGINT);
+    EXPECT_EQ(cli->Wait(15s), 0);
+    const std::string& out = cli->Output();
+    if (json) {
+      EXPECT_EQ(out.rfind("{\"event\":\"device\",\"version\":\"Kiren-M1 v5.3\"}\n", 0), 0u) << out;
+    } else {
+      EXPECT_EQ(
+          out.rfind("Версия: Kiren-M1 v5.3\nНет карты\nТип: Mifare Classic 1K; UID: 04A1B20C", 0),
+          0u)
+          << out;
+    }
+    FSim.reset();
+  }
+}
+
+TEST_F(TCliTest, ReadBlockWithGoodAndBadKey) {
+  const std::string port = StartSim({"--card", "written"});
+  int status = -1;
+  std::string out = RunCli({port, "read-block", "--block", "4", "--key", "A0A1A2A3A4A5"}, status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(out,
+            "Блок 4: 01 23 45 67 89 00 00 00 00 00 00 00 00 00 00 00\n"
+            "Операция выполнена успешно\n");
+  out = RunCli({"--json", port, "read-block", "--block", "4"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(out, "{\"ok\":false,\"code\":7,\"text\":\"Ошибка: Ошибка аутентификации\"}\n");
+}
+
+// Three cards put on one after another get three consecutive codes; a card that refuses the
+// write stops the run with its number, UID and reason.
+TEST_F(TCliTest, WriteCodeCountsThroughCards) {
+  const std::string port = StartSim();
+  auto cli =
+      Cli({port, "write-code", "--block", "4", "--code", "5", "--count", "3", "--wait", "30"});
+  const char* uids[] = {"11111111", "22222222", "33333333"};
+  for (int i = 0; i < 3; ++i) {
+    SimCommand(std::string("put ") + uids[i]);
+    ASSERT_TRUE(cli->WaitFor(std::string("(UID ") + uids[i] + ")", 20s)) << cli->Output();
+    // The reader reports a swap only through the empty field in between.
+    SimCommand("remove");
+    if (i < 2) {
+      ASSERT_TRUE(WaitStderr("Карта снята", i + 1));
+    }
+  }
+  EXPECT_EQ(cli->Wait(20s), 0);
+  EXPECT_EQ(cli->Output(),
+            "Карта 1 из 3 (UID 11111111), код 00000005: Операция выполнена успешно\n"
+            "Карта 2 из 3 (UID 22222222), код 00000006: Операция выполнена успешно\n"
+            "Карта 3 из 3 (UID 33333333), код 00000007: Операция выполнена успешно\n");
+
+  auto failing = Cli({"--json", port, "write-code", "--block", "4", "--code", "0x10", "--count",
+                      "3", "--wait", "30"});
+  SimCommand("put 44444444");
+  ASSERT_TRUE(failing->WaitFor("\"uid\":\"44444444\"", 20s)) << failing->Output();
+  SimCommand("remove");
+  ASSERT_TRUE(WaitStderr("Карта снята", 3));  // the two above and this one
+  SimCommand("written 55555555");
+  EXPECT_EQ(failing->Wait(20s), 1) << ReadText(FDir + "/cli.err") << FSim->Output();
+  const std::string& out = failing->Output();
+  EXPECT_NE(out.find("{\"ok\":true,\"code\":0,\"text\":\"Операция выполнена успешно\",\"card\":1,"
+                     "\"uid\":\"44444444\",\"card_code\":\"00000010\""),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("{\"ok\":false,\"code\":7,\"text\":\"Ошибка: Ошибка аутентификации\","
+                     "\"card\":2,\"uid\":\"55555555\",\"card_code\":\"00000011\""),
+            std::string::npos)
+      << out;
+}
+
+}  // namespace
+}  // namespace kiren::test

@@ -1,0 +1,147 @@
+// The operator's window: connection, reader and card display, service menu and the four
+// editor tabs. It talks to the reader only through the device worker (TTh) and its actions.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "protocol/records.h"
+#include "ui/control_rules.h"
+#include "ui/is_kiren.h"
+#include "ui/settings_file.h"
+#include "worker/device_view.h"
+
+namespace Ui {
+class TfMain;
+}
+
+class QAction;
+class QCheckBox;
+class QLineEdit;
+
+namespace kiren {
+
+class TBtnSpinEdit;
+class TDeviceMonitor;
+class TQtMainThread;
+class TStatusInformer;
+class TTh;
+class TThAction;
+
+struct TMainWindowOptions {
+  // Where the service gate reads the workgroup.
+  std::string SmbConfPath = kSmbConfPath;
+  // settings.ini; empty: beside the program, or the user's config folder (SettingsFilePath).
+  QString SettingsPath;
+  // Port names for cbPort; empty: the reader's USB ports and the virtual readers.
+  std::function<std::vector<std::string>()> ListPorts;
+  // Watch udev and the virtual readers' folder for device changes.
+  bool WatchDevices = true;
+};
+
+class TfMain : public QMainWindow, public IDeviceView {
+  Q_OBJECT
+
+ public:
+  explicit TfMain(TMainWindowOptions AOptions = {}, QWidget* AParent = nullptr);
+  ~TfMain() override;
+
+  // Called by the worker on the window's thread.
+  void ShowDevInfo(const TDevInfo& ADevInfo, int AError) override;
+  void ShowConfigInfo(const TConfig& AConfig) override;
+  void ShowCardInfo(const TCardInfo& ACardInfo) override;
+
+  bool CardIsHere() const { return FCardIsHere; }
+  void SetCardIsHere(bool AValue);
+  // A worker exists (open, or closing until it has ended).
+  bool Connected() const { return FTh != nullptr; }
+  const TDevInfo& DevInfo() const { return FDevInfo; }
+  int ModeTag() const { return FModeTag; }
+  int EmissionPriorTag() const { return FEmissionPriorTag; }
+  void SetModeTag(int ATag) { FModeTag = ATag; }
+  void SetEmissionPriorTag(int ATag) { FEmissionPriorTag = ATag; }
+  TStatusInformer& Status() const { return *FStatus; }
+  const TSettingsFile& Settings() const { return FSettings; }
+
+  // Selects APort in cbPort when it is listed; false otherwise.
+  bool SelectPort(const QString& APort);
+  void RefreshPortList();
+  // Opens the selected port, as "Открыть" does; nothing while a connection is open.
+  void Open();
+
+  // Completion handlers of the queued actions.
+  void ReadConfigDone(TThAction& AAction);
+  void SetupModeDone(TThAction& AAction);
+  void EmissionPriorDone(TThAction& AAction);
+  void ClearCardDone(TThAction& AAction);
+  void PercoSttDone(TThAction& AAction);
+  void CardCodeDone(TThAction& AAction);
+  void IssueDone(TThAction& AAction);
+  void ReadBlockDone(TThAction& AAction);
+
+  void LoadSettings();
+  // False when settings.ini could not be written.
+  bool SaveSettings(TSettingsGroups AGroups);
+  void IncCardCode();
+
+ protected:
+  void closeEvent(QCloseEvent* AEvent) override;
+  bool event(QEvent* AEvent) override;
+
+ private:
+  void SetupForm();
+  void ConnectHandlers();
+  void NameServiceSeparators();
+  void ThreadTerminated();
+  TControlState State() const;
+  void UpdateControls(bool APortClosed);
+  void UpdateServiceControls(bool AConnected);
+  void UpdateModeMenu();
+  // Queues an action on the worker. A full queue (10 actions waiting) refuses it with an
+  // error in the status bar rather than blocking the window.
+  bool Queue(std::unique_ptr<TThAction> AAction);
+  // The combo box item whose text is typed in cbVarIssue; -1 for any other text.
+  int VarIssueIndex() const;
+  bool IssueTabVisible() const;
+  void ShowError(const std::string& AText);
+  void ShowInfo(const std::string& AText);
+
+  // Operator events.
+  void bOpenClick();
+  void pmiReadConfigClick();
+  void miCheckModeClick(QAction* ASender);
+  void pmiSetEmissionPriorClick(QAction* ASender);
+  void miUseWiegandClick();
+  void miClearCardClick();
+  void miAboutClick();
+  void bWritePercoSttClick();
+  void bEmitCardClick();
+  void btnIssueClick();
+  void btnReadBlockClick();
+  void beBlockNoChange();
+  void beKeyChange(QLineEdit* ASource, QLineEdit* AMirror);
+  void cbVarIssueChange();
+  void seCodeEmissionChange();
+
+  std::unique_ptr<Ui::TfMain> ui;
+  TMainWindowOptions FOptions;
+  std::unique_ptr<TQtMainThread> FMainThread;
+  TTh* FTh = nullptr;
+  bool FAppClosed = false;
+  bool FDestroying = false;
+  TStatusInformer* FStatus = nullptr;
+  bool FCardIsHere = false;
+  TDevInfo FDevInfo;
+  int FModeTag = 0;           // miSetMode.Tag: 1 = universal mode on
+  int FEmissionPriorTag = 0;  // pmiSetEmissionPrior.Tag: 1 = priority on
+  mutable TServiceGate FGate;  // evaluated on first use
+  TSettingsFile FSettings;
+  TDeviceMonitor* FMonitor = nullptr;
+  QAction* miServiceSpace2 = nullptr;  // separator before the priority items, hidden
+};
+
+}  // namespace kiren

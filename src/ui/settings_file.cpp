@@ -1,0 +1,85 @@
+#include "ui/settings_file.h"
+
+#include <stdio.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryFile>
+#include <cstdlib>
+
+namespace kiren {
+
+namespace {
+
+const QString kSection = QStringLiteral("Common/");
+
+bool IsWritableDir(const std::string& ADir) {
+  return !ADir.empty() && QFileInfo(QString::fromStdString(ADir)).isDir() &&
+         ::access(ADir.c_str(), W_OK | X_OK) == 0;
+}
+
+QString UserConfigHome(const std::string& AConfigHome) {
+  if (!AConfigHome.empty())
+    return QString::fromStdString(AConfigHome);
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg && *xdg == '/')
+    return QString::fromLocal8Bit(xdg);
+  return QDir::homePath() + QStringLiteral("/.config");
+}
+
+}  // namespace
+
+QString SettingsFilePath(const std::string& AProgramDir, const std::string& AConfigHome) {
+  if (IsWritableDir(AProgramDir))
+    return QDir(QString::fromStdString(AProgramDir)).filePath(kSettingsFileName);
+  return QDir(UserConfigHome(AConfigHome) + QStringLiteral("/kiren")).filePath(kSettingsFileName);
+}
+
+std::optional<QString> TSettingsFile::Value(const QString& AKey) const {
+  if (!QFileInfo::exists(FPath))
+    return std::nullopt;
+  QSettings ini(FPath, QSettings::IniFormat);
+  const QVariant v = ini.value(kSection + AKey);
+  if (!v.isValid())
+    return std::nullopt;
+  return v.toString();
+}
+
+bool TSettingsFile::Write(const std::vector<std::pair<QString, QString>>& AValues) const {
+  const QFileInfo target(FPath);
+  if (!QDir().mkpath(target.absolutePath()))
+    return false;
+  // QSettings edits a private copy; the copy then replaces the file in one rename. A failed
+  // write leaves the file as it was, and no unsaved values linger in QSettings' cache of it.
+  QTemporaryFile copy(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
+  if (!copy.open())
+    return false;
+  QFile old(FPath);
+  if (old.exists()) {
+    if (!old.open(QIODevice::ReadOnly) || copy.write(old.readAll()) != old.size())
+      return false;
+  }
+  if (!copy.flush())
+    return false;
+  copy.close();
+  {
+    QSettings ini(copy.fileName(), QSettings::IniFormat);
+    ini.setAtomicSyncRequired(true);
+    for (const auto& [key, value] : AValues)
+      ini.setValue(kSection + key, value);
+    ini.sync();
+    if (ini.status() != QSettings::NoError)
+      return false;
+  }
+  QFile::setPermissions(copy.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                             QFileDevice::ReadGroup | QFileDevice::ReadOther);
+  if (::rename(QFile::encodeName(copy.fileName()).constData(),
+               QFile::encodeName(target.absoluteFilePath()).constData()) != 0)
+    return false;
+  copy.setAutoRemove(false);
+  return true;
+}
+
+}  // namespace kiren

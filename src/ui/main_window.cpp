@@ -97,8 +97,9 @@ TfMain::~TfMain() {
   FDestroying = true;
   if (FTh) {
     FTh->Terminate();
+    // Sleeps until the worker's next call or its end arrives; no busy loop.
     while (FTh)
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
 }
 
@@ -239,6 +240,11 @@ void TfMain::ThreadTerminated() {
     close();
     return;
   }
+  // The card shown was the worker's: without a connection nothing is known about the field
+  // (after a hang-up the last card would stay on screen and keep the card commands enabled).
+  ui->mCardInfo->clear();
+  ui->StatusBar1->SetPanelText(0, QString());
+  FCardIsHere = false;
   RefreshPortList();
   UpdateControls(true);
   ui->beSize->setEnabled(true);

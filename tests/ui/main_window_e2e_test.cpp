@@ -157,6 +157,29 @@ TEST_F(TWindowE2E, PortThatDoesNotOpenReturnsToClosed) {
   EXPECT_TRUE(Sink->Boxes().empty());
 }
 
+TEST_F(TWindowE2E, UnpluggedReaderReturnsToClosedWithoutTheCard) {
+  Firmware.PutCard(sim::NewClassic1K(kUid));
+  Connect();
+  ASSERT_TRUE(WaitFor([&] { return Get<QPushButton>("bEmitCard")->isEnabled(); }));
+  Ports = {"ttyACM9"};  // the reader's port leaves the system with it
+  Host->Hangup();
+  ASSERT_TRUE(WaitFor([&] { return !Window->Connected(); }));
+  EXPECT_EQ(Get<QPushButton>("bOpen")->text(), QStringLiteral("Открыть"));
+  EXPECT_TRUE(Get<QComboBox>("cbPort")->isEnabled());
+  EXPECT_EQ(Get<QComboBox>("cbPort")->count(), 1);
+  EXPECT_EQ(Get<QComboBox>("cbPort")->currentText(), QStringLiteral("ttyACM9"));
+  EXPECT_TRUE(CardText().isEmpty()) << CardText().toStdString();
+  EXPECT_TRUE(Panel0().isEmpty());
+  EXPECT_FALSE(Window->CardIsHere());
+  EXPECT_FALSE(Get<QPushButton>("bEmitCard")->isEnabled());
+  EXPECT_FALSE(Get<QPushButton>("bWritePercoStt")->isEnabled());
+  EXPECT_FALSE(Action("pmiReadConfig")->isEnabled());
+  // Opening again switches to the open state without a card until the worker reports one.
+  Get<QPushButton>("bOpen")->click();
+  EXPECT_FALSE(Get<QPushButton>("bEmitCard")->isEnabled());
+  ASSERT_TRUE(WaitFor([&] { return !Window->Connected(); }));
+}
+
 TEST_F(TWindowE2E, OldReaderForcesCodeSize) {
   Firmware.SetVersion("Kiren-M1 v2.7");
   CreateWindow();
@@ -193,6 +216,20 @@ TEST_F(TWindowE2E, WriteEmissionParameters) {
   Edit("beBlockNo")->setText("0");
   EXPECT_EQ(Run(Action("pmiReadConfig")), QStringLiteral("Конфигурация успешно считана"));
   EXPECT_EQ(Edit("beBlockNo")->text(), QStringLiteral("8"));
+}
+
+TEST_F(TWindowE2E, ReaderBelowVersion4GetsNoByteOrder) {
+  Firmware.SetVersion("Kiren-M1 v3.2");
+  WriteSettings("[Common]\nLBS=1\n");
+  Connect();
+  ASSERT_TRUE(Get<QCheckBox>("chLBS")->isChecked());  // checked, but hidden for this reader
+  EXPECT_TRUE(Get<QCheckBox>("chLBS")->isHidden());
+  Edit("beBlockNo")->setText("8");
+  EXPECT_EQ(Run(Get<QPushButton>("bWritePercoStt")), kOk);
+  EXPECT_EQ(Firmware.EmissionParams().BlockNo, 8);
+  EXPECT_EQ(Firmware.EmissionParams().Lbs, 0);
+  EXPECT_EQ(Window->Settings().Value("BlockNo"), QString("8"));
+  EXPECT_EQ(Window->Settings().Value("LBS"), QString("1"));  // not written for this reader
 }
 
 TEST_F(TWindowE2E, CardCodeWriteIncrementAndReadBack) {
@@ -270,6 +307,25 @@ TEST_F(TWindowE2E, CardCodeValidationWhileConnected) {
     Get<QPushButton>("bEmitCard")->click();
     EXPECT_EQ(Sink->Warnings(), std::vector<std::string>{c.Warning});
   }
+  // The two write keys are checked after the read key; the block read takes hex pairs only.
+  Edit("beKeyA")->setText("FF FF FF FF FF FF");
+  const struct {
+    const char* Field;
+    std::string Warning;
+  } keys[] = {{"beKeyB", "Введен некорректный ключ на запись"},
+              {"beOldKeyB", "Введен некорректный текущий ключ на запись"}};
+  for (const auto& k : keys) {
+    Sink->Clear();
+    Edit(k.Field)->setText("FF FF FF FF FF");
+    Get<QPushButton>("bEmitCard")->click();
+    EXPECT_EQ(Sink->Warnings(), std::vector<std::string>{k.Warning});
+    Edit(k.Field)->setText("FF FF FF FF FF FF");
+  }
+  Sink->Clear();
+  Edit("medtReadBlockPassword")->setText("A1B2C3D4E5");
+  Get<QPushButton>("btnReadBlock")->click();
+  EXPECT_EQ(Sink->Warnings(), std::vector<std::string>{kMsgBadReadBlockKey});
+  Edit("medtReadBlockPassword")->setText("FF FF FF FF FF FF");
   // 2^64 - 1 with size 8: eight FF bytes, then the field wraps to 0.
   Sink->Clear();
   Edit("beKeyA")->setText("FF FF FF FF FF FF");

@@ -1,5 +1,6 @@
 #include "ui/editor_rules.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -10,6 +11,21 @@
 namespace kiren {
 
 namespace {
+
+constexpr int kMaxPaddedBytes = 11;
+
+// The whole UTF-8 character around byte APos, so that a message never shows a broken one.
+std::string CharAt(const std::string& AText, std::size_t APos) {
+  auto continuation = [&](std::size_t i) {
+    return (static_cast<unsigned char>(AText[i]) & 0xC0) == 0x80;
+  };
+  std::size_t first = APos, last = APos + 1;
+  while (first > 0 && continuation(first))
+    --first;
+  while (last < AText.size() && continuation(last))
+    ++last;
+  return AText.substr(first, last - first);
+}
 
 std::string TrimBlanks(const std::string& AText) {
   const auto first = AText.find_first_not_of(' ');
@@ -84,7 +100,9 @@ Bytes CardCodeBytes(const std::string& AText, bool AHex, int ASize) {
   }
   if (t.size() % 2 != 0)
     t.insert(0, "0");
-  const std::size_t wanted = ASize > 0 ? 2 * static_cast<std::size_t>(ASize) : 0;
+  // No code has more than 10 bytes, so padding beyond 11 bytes cannot change what is refused
+  // (too long here, or too long for the action), while it could ask for gigabytes of zeros.
+  const std::size_t wanted = 2 * static_cast<std::size_t>(std::clamp(ASize, 0, kMaxPaddedBytes));
   if (t.size() < wanted)
     t.insert(0, wanted - t.size(), '0');
   Bytes bytes;
@@ -106,7 +124,7 @@ void IncHexDigits(std::string& AText, std::size_t APosition) {
     char& c = AText[APosition - 1];
     const int d = HexDigitValue(c);
     if (d < 0)
-      throw TInputError(ConversionErrorText(std::string("$") + c));
+      throw TInputError(ConversionErrorText("$" + CharAt(AText, APosition - 1)));
     if (d + 1 <= 15) {
       c = kDigits[d + 1];
       return;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStringList>
 #include <QTemporaryFile>
 #include <cstdlib>
 
@@ -42,13 +43,20 @@ std::optional<QString> TSettingsFile::Value(const QString& AKey) const {
     return std::nullopt;
   QSettings ini(FPath, QSettings::IniFormat);
   const QVariant v = ini.value(kSection + AKey);
-  if (!v.isValid())
+  // The INI reader turns a value with commas into a list and "@Type(...)" into other types;
+  // a list is joined back, anything that is not text counts as missing.
+  if (v.metaType() == QMetaType::fromType<QStringList>())
+    return v.toStringList().join(QLatin1Char(','));
+  if (v.metaType() != QMetaType::fromType<QString>() &&
+      v.metaType() != QMetaType::fromType<QByteArray>())
     return std::nullopt;
   return v.toString();
 }
 
 bool TSettingsFile::Write(const std::vector<std::pair<QString, QString>>& AValues) const {
-  const QFileInfo target(FPath);
+  // A link stays a link: the file it points to is the one replaced.
+  const QFileInfo link(FPath);
+  const QFileInfo target(link.isSymLink() ? link.symLinkTarget() : FPath);
   if (!QDir().mkpath(target.absolutePath()))
     return false;
   // QSettings edits a private copy; the copy then replaces the file in one rename. A failed
@@ -56,8 +64,11 @@ bool TSettingsFile::Write(const std::vector<std::pair<QString, QString>>& AValue
   QTemporaryFile copy(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
   if (!copy.open())
     return false;
-  QFile old(FPath);
+  QFile old(target.absoluteFilePath());
+  QFileDevice::Permissions mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                  QFileDevice::ReadGroup | QFileDevice::ReadOther;
   if (old.exists()) {
+    mode = old.permissions();
     if (!old.open(QIODevice::ReadOnly) || copy.write(old.readAll()) != old.size())
       return false;
   }
@@ -73,8 +84,7 @@ bool TSettingsFile::Write(const std::vector<std::pair<QString, QString>>& AValue
     if (ini.status() != QSettings::NoError)
       return false;
   }
-  QFile::setPermissions(copy.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                             QFileDevice::ReadGroup | QFileDevice::ReadOther);
+  QFile::setPermissions(copy.fileName(), mode);
   if (::rename(QFile::encodeName(copy.fileName()).constData(),
                QFile::encodeName(target.absoluteFilePath()).constData()) != 0)
     return false;

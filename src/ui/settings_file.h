@@ -30,11 +30,12 @@ class TSettingsFile {
 
   const QString& Path() const { return FPath; }
 
-  // The stored value, or nothing when the key (or the file) is missing.
+  // The stored value, or nothing when the key (or the file) is missing or holds no text.
   std::optional<QString> Value(const QString& AKey) const;
 
   // Stores the values in one go: the whole file is replaced atomically (a new file renamed
-  // over the old one), so it is never left truncated or half-written. Creates the folder and
+  // over the old one, keeping its mode; a link is followed), so it is never left truncated
+  // or half-written. Creates the folder and
   // the file when needed. False when the file could not be written; it then keeps its
   // former content.
   bool Write(const std::vector<std::pair<QString, QString>>& AValues) const;

@@ -352,17 +352,27 @@ TEST_F(TMainWindow, MaskedEditsTakeHexDigitsOnly) {
 }
 
 TEST_F(TMainWindow, LoadSettings) {
+  const QString start = QStringLiteral("Блок: 0, Смещение: 0\r\nРазмер: 4");
   const struct {
     const char* Ini;
     const char* Block;
     bool Lbs;
     bool Hex;
     const char* Code;
+    QString Addr;
   } cases[] = {
-      {"[Common]\nBlockNo=300\nOffset=2\nSize=6\nLBS=1\nCardCode=0x1F\n", "252", true, true, "1F"},
-      {"[Common]\nBlockNo=8\nLBS=x\nCardCode=0X1F\n", "8", false, false, "0X1F"},
-      {"[Common]\nCardCode=12345\n", "0", false, false, "12345"},
-      {"", "0", false, false, "0"},
+      {"[Common]\nBlockNo=300\nOffset=2\nSize=6\nLBS=1\nCardCode=0x1F\n", "252", true, true, "1F",
+       QStringLiteral("Блок: 252, Смещение: 2\r\nРазмер: 6")},
+      {"[Common]\nBlockNo=8\nLBS=x\nCardCode=0X1F\n", "8", false, false, "0X1F",
+       QStringLiteral("Блок: 8, Смещение: 0\r\nРазмер: 4")},
+      {"[Common]\nCardCode=12345\n", "0", false, false, "12345", start},
+      {"", "0", false, false, "0", start},
+      // Garbage: a block that is not a number stays and the label keeps its text; values the
+      // INI reader cannot give as text count as missing.
+      {"\xff\xfe\x01junk\n[[[\n[Common]\nBlockNo=1,2\nSize=@Invalid()\nLBS=@Variant(\\0)\n"
+       "CardCode=0x\n",
+       "1,2", false, true, "", start},
+      {"\177ELF\x02\x01\x01 =\n\t=[\n", "0", false, false, "0", start},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Ini);
@@ -373,8 +383,8 @@ TEST_F(TMainWindow, LoadSettings) {
     EXPECT_EQ(Get<QCheckBox>("chLBS")->isChecked(), c.Lbs);
     EXPECT_EQ(Get<QCheckBox>("chHex")->isChecked(), c.Hex);
     EXPECT_EQ(Edit("beCardCode")->text(), QString(c.Code));
+    EXPECT_EQ(Get<QLabel>("lAddr")->text(), c.Addr);
   }
-  EXPECT_EQ(Get<QLabel>("lAddr")->text(), QStringLiteral("Блок: 0, Смещение: 0\r\nРазмер: 4"));
 }
 
 TEST_F(TMainWindow, SavedAfterSuccessOnly) {

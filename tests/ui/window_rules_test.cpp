@@ -1,6 +1,7 @@
 // Pure rules of the main window: enabling rules, service gate, key and card-code parsing,
 // card-code increment and the settings file.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 
@@ -326,6 +328,8 @@ TEST(EditorRules, CardCodeBytes) {
       {"AB CD", true, 4, {}, kMsgBadCardCode},
       {"0102030405", true, 5, {1, 2, 3, 4, 5}, ""},
       {"010203040506", true, 5, {}, "Введен слишком длинный код карты (максимум 5 байт)"},
+      // A size no field allows: padded to 11 bytes, which the action then refuses.
+      {"1", false, 2147483647, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, ""},
       {"XY", true, 4, {}, kMsgBadCardCode},
   };
   for (const auto& c : cases) {
@@ -399,6 +403,13 @@ TEST(EditorRules, IncHexDigits) {
   EXPECT_EQ(s, "1");
   s = "A F";
   EXPECT_THROW(IncHexDigits(s, 3), TInputError);  // the carry reaches the blank
+  s = "1Ж";  // the message names the whole character, not one of its bytes
+  try {
+    IncHexDigits(s, s.size());
+    ADD_FAILURE();
+  } catch (const TInputError& e) {
+    EXPECT_EQ(std::string(e.what()), ConversionErrorText("$Ж"));
+  }
 }
 
 TEST(EditorRules, NumbersAndTexts) {
@@ -465,6 +476,60 @@ TEST(SettingsFile, FailedWriteIsReported) {
   // The file's place is taken by a folder.
   ASSERT_TRUE(QDir().mkpath(dir.path() + "/settings.ini"));
   EXPECT_FALSE(TSettingsFile(dir.path() + "/settings.ini").Write({{"BlockNo", "9"}}));
+}
+
+TEST(SettingsFile, WriteCutShortLeavesTheOldFileWhole) {
+  QTemporaryDir dir;
+  const QString path = dir.path() + "/settings.ini";
+  TSettingsFile file(path);
+  ASSERT_TRUE(file.Write({{"BlockNo", "8"}}));
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray before = f.readAll();
+  f.close();
+  // The file system takes no more than a few bytes past the old size (even from root).
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = static_cast<rlim_t>(before.size() + 8);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = file.Write({{"CardCode", QString(64, 'F')}});
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(written);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), before);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"settings.ini"});
+}
+
+TEST(SettingsFile, WriteKeepsTheModeAndTheLink) {
+  QTemporaryDir dir;
+  const QString real = dir.path() + "/real.ini", link = dir.path() + "/settings.ini";
+  ASSERT_TRUE(TSettingsFile(real).Write({{"BlockNo", "8"}}));
+  ASSERT_TRUE(QFile::setPermissions(real, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+  ASSERT_TRUE(QFile::link(real, link));
+  TSettingsFile file(link);
+  ASSERT_TRUE(file.Write({{"Offset", "2"}}));
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  EXPECT_EQ(TSettingsFile(real).Value("Offset"), QString("2"));
+  EXPECT_EQ(file.Value("BlockNo"), QString("8"));
+  EXPECT_EQ(QFile::permissions(real) & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
+}
+
+TEST(SettingsFile, ValuesThatAreNotPlainTextLoadSafely) {
+  QTemporaryDir dir;
+  const QString path = dir.path() + "/settings.ini";
+  std::ofstream(path.toStdString(), std::ios::binary)
+      << "\xff\xfe garbage\n[Common]\nBlockNo=1,2\nOffset=@Variant(\\0\\0\\0\\x7f\\0)\n"
+         "Size=@Invalid()\nLBS=@ByteArray(1)\nCardCode=\"0x1F\"\n"
+      << std::string("\0\x80[[[=\n[Common\n", 15);
+  TSettingsFile file(path);
+  EXPECT_EQ(file.Value("BlockNo"), QString("1,2"));
+  EXPECT_FALSE(file.Value("Offset"));
+  EXPECT_FALSE(file.Value("Size"));
+  EXPECT_EQ(file.Value("LBS"), QString("1"));
+  EXPECT_EQ(file.Value("CardCode"), QString("0x1F"));
 }
 
 TEST(SettingsFile, FailedWriteKeepsTheOldFile) {

@@ -66,12 +66,13 @@ int Report(const TOut& AOut, bool AOk, int ACode, const std::string& AText,
   return AOk ? kExitOk : kExitFailed;
 }
 
-// Why a wait of the session ended without its goal.
-int WaitFailed(const TOut& AOut, const TSession& ASession, const std::string& ATimeoutText) {
+// Why a wait of the session ended without its goal; APrefix names what was being done.
+int WaitFailed(const TOut& AOut, const TSession& ASession, const std::string& ATimeoutText,
+               const std::string& APrefix = {}) {
   if (ASession.Ended())
-    return AOut.Fail(kExitConnection, kLinkLostText);
+    return AOut.Fail(kExitConnection, APrefix + kLinkLostText);
   if (gInterrupted)
-    return AOut.Fail(kExitFailed, kInterruptedText);
+    return AOut.Fail(kExitFailed, APrefix + kInterruptedText);
   return AOut.Fail(kExitFailed, ATimeoutText);
 }
 
@@ -403,7 +404,8 @@ TRun CmdWriteCode(const TArgs& AArgs, const TOut& AOut) {
       if (!isNewCard()) {
         AOut.Note("Карта " + number + ": поднесите карту к считывателю...");
         if (!ASession.WaitFor(isNewCard, wait))
-          return WaitFailed(AOut, ASession, "Карта " + number + " не поднесена");
+          return WaitFailed(AOut, ASession, "Карта " + number + " не поднесена",
+                            "Карта " + number + ": ");
       }
       const std::string uid = ASession.Card().UIDStr();
       const std::string codeHex = BytesToHex(code);
@@ -417,7 +419,7 @@ TRun CmdWriteCode(const TArgs& AArgs, const TOut& AOut) {
             trailer = static_cast<TAcWriteCardCode&>(A).BlockData();
           });
       if (!ASession.Run(std::move(action)))
-        return WaitFailed(AOut, ASession, kInterruptedText);
+        return WaitFailed(AOut, ASession, kInterruptedText, "Карта " + number + ": ");
       const bool ok = error.empty();
       const std::string text = ok ? kSuccessText : error;
       AOut.Line("Карта " + number + " (UID " + uid + "), код " + codeHex + ": " + text);
@@ -567,7 +569,9 @@ const std::vector<TCommandSpec>& Commands() {
                  {"key-a", "HEX", "новый ключ на чтение, по умолчанию FF..FF"},
                  {"key-b", "HEX", "новый ключ на запись, по умолчанию FF..FF"},
                  {"old-key-b", "HEX", "текущий ключ на запись, по умолчанию FF..FF"},
-                 {"count", "N", "сколько карт записать подряд, код +1 после каждой"}})},
+                 {"count", "N",
+                  "сколько карт записать подряд: код +1 после каждой успешной записи, "
+                  "остановка на первой неудачной"}})},
       {"issue", true, "", "очистить и эмитировать карту",
        WithWait({{"variant", "N",
                   "1 Сорвел, 2 DEVU, 3 Комбинированный, 4 Пользовательский, "

@@ -40,12 +40,14 @@ std::uint32_t TickCount() {
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-// The device is gone (unplugged, pseudo-terminal closed): nothing will ever answer again.
-bool IsHangUp(std::uint32_t AErrorCode) {
-  return AErrorCode == EIO || AErrorCode == ENXIO || AErrorCode == ENODEV;
-}
-
 }  // namespace
+
+bool IsPortGone(std::uint32_t APortErrorCode) {
+  // A hung-up line (pseudo-terminal closed, USB device unplugged) fails reads, writes and
+  // purges with EIO, some drivers with ENODEV; the port stores ENXIO ("no device") as its
+  // own "not found" code. Its "closed" code has the number of ENXIO but is not a hang-up.
+  return APortErrorCode == EIO || APortErrorCode == ENODEV || APortErrorCode == kErrPortNotFound;
+}
 
 std::uint32_t TicksElapsed(std::uint32_t AStart, std::uint32_t ANow) {
   if (ANow >= AStart)
@@ -120,12 +122,22 @@ void TActionQueue::Close() {
   FNotEmpty.notify_all();
 }
 
+bool TActionQueue::Closed() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FClosed;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TTh* TTh::Create(const std::string& APort, bool AUsedWiegand, TOnTerminate AOnTerminate,
                  IDeviceView& AView, IMainThread& AMain) {
   auto* th = new TTh(APort, AUsedWiegand, std::move(AOnTerminate), AView, AMain);
-  th->FThread = std::thread(&TTh::Run, th);
+  try {
+    th->FThread = std::thread(&TTh::Run, th);
+  } catch (...) {
+    delete th;  // no thread: nobody else will destroy it
+    throw;
+  }
   return th;
 }
 
@@ -154,11 +166,17 @@ TTh::~TTh() {
 }
 
 void TTh::Exec(std::unique_ptr<TThAction> AAction) {
+  // Refused only once the run has ended; the action is then released here.
   FQueue.Push(AAction);
 }
 
 bool TTh::TryExec(std::unique_ptr<TThAction>& AAction) {
-  return FQueue.TryPush(AAction);
+  if (FQueue.TryPush(AAction))
+    return true;
+  if (!FQueue.Closed())
+    return false;
+  AAction.reset();
+  return true;
 }
 
 void TTh::UseWiegand(bool AIsUsed) {
@@ -214,6 +232,9 @@ void TTh::Run() {
   // A stop requested before the thread got here skips the run; OnTerminate still comes.
   if (!Terminated())
     Execute();
+  // Nothing takes actions from now on: a producer waiting for room (perhaps the main thread,
+  // which must stay free to run OnTerminate) returns at once.
+  FQueue.Close();
   FMain.Post([this] {
     try {
       if (FOnTerminate)
@@ -358,7 +379,7 @@ void TTh::ReadCardContent(bool AUseWiegand) {
 }
 
 void TTh::NotePortFailure() {
-  if (IsHangUp(FPort->LastErrorCode()))
+  if (IsPortGone(FPort->LastErrorCode()))
     FPortGone = true;
 }
 
@@ -394,7 +415,7 @@ int TTh::WriteRead(const Bytes& AReq, std::uint8_t& ACmd, Bytes& AData) {
         std::int32_t got = 0;
         FPort->ReadBuffer(rx.data() + received, static_cast<std::uint32_t>(rx.size() - received),
                           got);
-        if (got < 0 && IsHangUp(FPort->LastErrorCode()))
+        if (got < 0 && IsPortGone(FPort->LastErrorCode()))
           readFailed = true;
         if (got <= 0)
           break;

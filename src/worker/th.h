@@ -42,6 +42,7 @@ class TActionQueue {
   std::unique_ptr<TThAction> TryPop();
   std::size_t Count() const;
   void Close();
+  bool Closed() const;
 
  private:
   const std::size_t FCapacity;
@@ -56,6 +57,11 @@ class TActionQueue {
 
 // Milliseconds between two readings of a 32-bit tick counter that may have wrapped.
 std::uint32_t TicksElapsed(std::uint32_t AStart, std::uint32_t ANow);
+
+// True for a port error code (TMyComPort::LastErrorCode) that means the device behind an open
+// port is gone (hang-up, unplugged): nothing will answer on it again. A port that is merely
+// closed, a timeout or a busy device is not gone.
+bool IsPortGone(std::uint32_t APortErrorCode);
 
 // The device worker: the one thread that talks to the reader. It owns the port, the command
 // layer and the action queue; it connects, then cycles: queued actions, card poll, card state
@@ -76,9 +82,10 @@ class TTh {
 
   // Queues an action (ownership passes to the worker); waits while 10 actions wait. Never call
   // it on the main thread while the queue may be full: the worker may be waiting for that
-  // thread. An action queued after the run ended is released unrun.
+  // thread. Once the run has ended it no longer waits: the action is released unrun.
   void Exec(std::unique_ptr<TThAction> AAction);
-  // Queues the action unless 10 actions wait; on false it stays with the caller.
+  // Queues the action unless 10 actions wait; on false it stays with the caller. Once the run
+  // has ended the action is released unrun and the result is true.
   bool TryExec(std::unique_ptr<TThAction>& AAction);
 
   void UseWiegand(bool AIsUsed);

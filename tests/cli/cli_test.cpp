@@ -213,5 +213,21 @@ TEST_F(TCliTest, WriteCodeCountsThroughCards) {
       << out;
 }
 
+// A reader that goes away between two cards ends the run at once, naming the card that was
+// waited for and why.
+TEST_F(TCliTest, WriteCodeStopsWhenTheReaderGoesAway) {
+  const std::string port = StartSim();
+  auto cli =
+      Cli({port, "write-code", "--block", "4", "--code", "5", "--count", "2", "--wait", "60"});
+  SimCommand("put 11111111");
+  ASSERT_TRUE(cli->WaitFor("(UID 11111111)", 20s)) << cli->Output();
+  ASSERT_TRUE(WaitStderr("Карта 2 из 2: поднесите карту", 1));
+  FSim->Signal(SIGKILL);  // the pseudo-terminal hangs up
+  EXPECT_EQ(cli->Wait(20s), 3);
+  EXPECT_NE(ReadText(FDir + "/cli.err").find("Карта 2 из 2: Связь со считывателем потеряна"),
+            std::string::npos)
+      << ReadText(FDir + "/cli.err");
+}
+
 }  // namespace
 }  // namespace kiren::test

@@ -1,4 +1,5 @@
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -7,6 +8,7 @@
 
 #include "logging/dbg_logger.h"
 #include "protocol/frame.h"
+#include "serial/com_port.h"
 #include "sim/card.h"
 #include "worker/actions.h"
 #include "worker_fixture.h"
@@ -78,6 +80,20 @@ TEST(TicksElapsed, CountsAcrossTheWrapOfTheCounter) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(TicksElapsed(c.Start, c.Now), c.Elapsed) << c.Start;
+}
+
+// What the port reports for a hung-up line or a vanished device ends the run; its own
+// "closed" code (the number of ENXIO) and passing failures do not.
+TEST(IsPortGone, TellsAVanishedDeviceFromOtherFailures) {
+  struct {
+    std::uint32_t Code;
+    bool Gone;
+  } const cases[] = {
+      {EIO, true},        {ENODEV, true},  {kErrPortNotFound, true}, {kErrPortClosed, false},
+      {ETIMEDOUT, false}, {EAGAIN, false}, {EBUSY, false},           {0, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(IsPortGone(c.Code), c.Gone) << c.Code << " " << ComErrorText(c.Code);
 }
 
 // The log of a real session: request and answer lines, an empty line before every exchange
@@ -255,6 +271,48 @@ TEST_F(TProbeTest, EleventhExecWaitsUntilTheWorkerTakesOne) {
   EXPECT_TRUE(RunUntil([&] { return queued.load(); }));
   producer.join();
   EXPECT_TRUE(RunUntil([&] { return Counters.Executed == 11; }));
+}
+
+// Once the run has ended nobody waits for room in the queue (the main thread must stay free
+// to run OnTerminate): Exec and TryExec release the action unrun at once.
+TEST_F(TProbeTest, ExecAfterTheRunEndedDoesNotWait) {
+  Start(false, "pts/999999");  // the port does not open: the run ends at once
+  TTh* th = Th;                // OnTerminate stays pending: this thread runs no loop yet
+  std::atomic<bool> done{false};
+  std::thread producer([&] {
+    for (int i = 0; i < 12; ++i)
+      th->Exec(std::make_unique<TProbe>(Counters, nullptr, nullptr));
+    done = true;
+  });
+  const auto deadline = Clock::now() + 20s;
+  while (!done && Clock::now() < deadline)
+    std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(done);
+  if (done) {
+    std::unique_ptr<TThAction> late = std::make_unique<TProbe>(Counters, nullptr, nullptr);
+    EXPECT_TRUE(th->TryExec(late));
+    EXPECT_EQ(late, nullptr);
+  }
+  ASSERT_TRUE(RunUntil([this] { return Ended; }));
+  producer.join();
+  EXPECT_EQ(Counters.Executed, 0);
+  EXPECT_EQ(Counters.Released, done ? 13 : 12);
+}
+
+// A stop while another thread waits in Exec for room: the producer returns with its action
+// released, nothing queued runs, and the worker still ends and destroys itself.
+TEST_F(TProbeTest, StopWhileAProducerWaitsForRoom) {
+  Start();  // the worker soon waits for this thread to show the device information
+  TTh* th = Th;
+  for (int i = 0; i < 10; ++i)
+    th->Exec(std::make_unique<TProbe>(Counters, nullptr, nullptr));
+  std::thread producer([&] { th->Exec(std::make_unique<TProbe>(Counters, nullptr, nullptr)); });
+  std::this_thread::sleep_for(100ms);
+  th->Terminate();
+  ASSERT_TRUE(RunUntil([this] { return Ended; }, 30s));
+  producer.join();
+  EXPECT_EQ(Counters.Executed, 0);
+  EXPECT_EQ(Counters.Released, 11);
 }
 
 // A parameter write that succeeds sets the code size; one that fails leaves it.

@@ -114,11 +114,13 @@ void RunLoop(TConsole& AConsole, const TPtyHost& AHost, std::string& AEntry, int
       const std::string line = pending.substr(0, eol);
       pending.erase(0, eol + 1);
       bool quit = false;
-      Print(AConsole.Execute(line, quit));
+      const std::string answer = AConsole.Execute(line, quit);
+      // An unplugged reader leaves the port list before the console confirms it.
       if (AHost.HungUp() && !AEntry.empty()) {
         UnregisterVirtualReader(AEntry);
         AEntry.clear();
       }
+      Print(answer);
       if (quit)
         return;
     }

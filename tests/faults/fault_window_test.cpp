@@ -27,21 +27,12 @@ QByteArray FileBytes(const QString& APath) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-class TWindowFaultTest : public TWindowTest {
+class TWindowFaultTest : public TWindowReaderTest {
  protected:
   void SetUp() override {
-    TWindowTest::SetUp();
-    DbgLogger()->Close();
-    DbgLogger()->SetDir(FDir.path().toStdString() + "/Logs");
+    TWindowReaderTest::SetUp();
     Firmware.PutCard(sim::NewClassic1K());
-    Host = std::make_unique<sim::TPtyHost>(Firmware);
-    Ports = {Host->PortName()};
-  }
-  void TearDown() override {
-    Window.reset();  // waits for the worker
-    Host.reset();
-    DbgLogger()->Close();
-    TWindowTest::TearDown();
+    StartReader({});
   }
 
   // Opens the virtual reader as "Открыть" does; waits for the first card poll.
@@ -68,9 +59,6 @@ class TWindowFaultTest : public TWindowTest {
         kWaitMs));
     QTest::qWait(1500);  // the answer, the handler and the next poll
   }
-
-  sim::TFirmware Firmware;
-  std::unique_ptr<sim::TPtyHost> Host;
 };
 
 // Garbage in settings.ini: the window starts and connects, bad numbers are refused with a

@@ -16,20 +16,11 @@ namespace {
 constexpr int kWaitMs = 15000;
 const Bytes kUid{0x04, 0xA1, 0xB2, 0x0C};
 
-class TWindowE2E : public TWindowTest {
+class TWindowE2E : public TWindowReaderTest {
  protected:
   void SetUp() override {
-    TWindowTest::SetUp();
-    DbgLogger()->Close();
-    DbgLogger()->SetDir(FDir.path().toStdString() + "/Logs");
-    Host = std::make_unique<sim::TPtyHost>(Firmware);
-    Ports = {"ttyACM9", Host->PortName()};
-  }
-  void TearDown() override {
-    Window.reset();  // waits for the worker
-    Host.reset();
-    DbgLogger()->Close();
-    TWindowTest::TearDown();
+    TWindowReaderTest::SetUp();
+    StartReader({"ttyACM9"});
   }
 
   // Creates the window, selects the virtual reader and opens it; waits for the first card
@@ -76,9 +67,6 @@ class TWindowE2E : public TWindowTest {
     return StatusText();
   }
   sim::TBlock16 Block(int ANo) const { return Firmware.Card()->RawBlock(ANo); }
-
-  sim::TFirmware Firmware;
-  std::unique_ptr<sim::TPtyHost> Host;
 };
 
 const QString kOk = QStringLiteral("Операция выполнена успешно");

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <fstream>
 
+#include "logging/dbg_logger.h"
+
 namespace kiren::test {
 
 void TWindowTest::SetUp() {
@@ -53,6 +55,21 @@ QString TWindowTest::StatusText() const {
 
 QString TWindowTest::Panel0() const {
   return Window->Status().StatusBar()->Panel(0).Text;
+}
+
+void TWindowReaderTest::StartReader(const std::vector<std::string>& AOtherPorts) {
+  DbgLogger()->Close();
+  DbgLogger()->SetDir(FDir.path().toStdString() + "/Logs");
+  Host = std::make_unique<sim::TPtyHost>(Firmware);
+  Ports = AOtherPorts;
+  Ports.push_back(Host->PortName());
+}
+
+void TWindowReaderTest::TearDown() {
+  Window.reset();  // waits for the worker
+  Host.reset();
+  DbgLogger()->Close();
+  TWindowTest::TearDown();
 }
 
 }  // namespace kiren::test

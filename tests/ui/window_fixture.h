@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "base/message_sink.h"
+#include "sim/firmware.h"
+#include "sim/pty_host.h"
 #include "ui/main_window.h"
 #include "ui/status_informer.h"
 
@@ -97,6 +99,17 @@ class TWindowTest : public ::testing::Test {
   std::shared_ptr<TRecordingSink> Sink = std::make_shared<TRecordingSink>();
   std::shared_ptr<IMessageSink> FOldSink;
   std::unique_ptr<TfMain> Window;
+};
+
+// The window beside a virtual reader on a pseudo-terminal; the debug log goes to the test's
+// folder. Ports lists the reader's port after AOtherPorts.
+class TWindowReaderTest : public TWindowTest {
+ protected:
+  void StartReader(const std::vector<std::string>& AOtherPorts);
+  void TearDown() override;
+
+  sim::TFirmware Firmware;
+  std::unique_ptr<sim::TPtyHost> Host;
 };
 
 }  // namespace kiren::test

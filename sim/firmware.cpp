@@ -236,53 +236,43 @@ bool TFirmware::HasCard() const {
 }
 
 std::optional<TCard> TFirmware::Card() const {
-  std::lock_guard<std::mutex> lock(FLock);
-  return FCard;
+  return Locked(FCard);
 }
 
 void TFirmware::SetVersion(const std::string& AText) {
-  std::lock_guard<std::mutex> lock(FLock);
-  FVersion = AText;
+  SetLocked(FVersion, AText);
 }
 
 std::string TFirmware::Version() const {
-  std::lock_guard<std::mutex> lock(FLock);
-  return FVersion;
+  return Locked(FVersion);
 }
 
 void TFirmware::SetFaults(const TFaults& AFaults) {
-  std::lock_guard<std::mutex> lock(FLock);
-  FFaults = AFaults;
+  SetLocked(FFaults, AFaults);
 }
 
 TFaults TFirmware::Faults() const {
-  std::lock_guard<std::mutex> lock(FLock);
-  return FFaults;
+  return Locked(FFaults);
 }
 
 void TFirmware::SetEmissionParams(const TEmissionParams& AParams) {
-  std::lock_guard<std::mutex> lock(FLock);
-  FEmission = AParams;
+  SetLocked(FEmission, AParams);
 }
 
 TEmissionParams TFirmware::EmissionParams() const {
-  std::lock_guard<std::mutex> lock(FLock);
-  return FEmission;
+  return Locked(FEmission);
 }
 
 std::uint8_t TFirmware::Mode() const {
-  std::lock_guard<std::mutex> lock(FLock);
-  return FMode;
+  return Locked(FMode);
 }
 
 std::uint8_t TFirmware::EmissionPrior() const {
-  std::lock_guard<std::mutex> lock(FLock);
-  return FEmissionPrior;
+  return Locked(FEmissionPrior);
 }
 
 std::vector<Bytes> TFirmware::History() const {
-  std::lock_guard<std::mutex> lock(FLock);
-  return FHistory;
+  return Locked(FHistory);
 }
 
 void TFirmware::ClearHistory() {

@@ -71,6 +71,18 @@ class TFirmware {
   void ClearHistory();
 
  private:
+  // Single-field reads and writes under the lock, for the console and the tests.
+  template <class T>
+  T Locked(const T& AField) const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return AField;
+  }
+  template <class T>
+  void SetLocked(T& AField, const T& AValue) {
+    std::lock_guard<std::mutex> lock(FLock);
+    AField = AValue;
+  }
+
   mutable std::mutex FLock;
   Bytes FRx;
   std::string FVersion = kDefaultVersion;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -502,26 +503,23 @@ TRun CmdMode(const TArgs& AArgs, const TOut& AOut, const TModeTexts& ATexts) {
 
 // Validates the command's options and gives the step that runs on the connection.
 TRun Prepare(const TArgs& AArgs, const TOut& AOut) {
-  const std::string name = AArgs.Command->Name;
-  if (name == "info")
-    return CmdInfo(AArgs, AOut);
-  if (name == "watch")
-    return CmdWatch(AArgs, AOut);
-  if (name == "read-block")
-    return CmdReadBlock(AArgs, AOut);
-  if (name == "write-params")
-    return CmdWriteParams(AArgs, AOut);
-  if (name == "write-code")
-    return CmdWriteCode(AArgs, AOut);
-  if (name == "issue")
-    return CmdIssue(AArgs, AOut);
-  if (name == "clear")
-    return CmdClear(AArgs, AOut);
-  if (name == "mode")
-    return CmdMode(AArgs, AOut, kUniversalMode);
-  if (name == "priority")
-    return CmdMode(AArgs, AOut, kEmissionPrior);
-  throw TUsageError("неизвестная команда " + name);
+  using TPrepare = TRun (*)(const TArgs&, const TOut&);
+  static const std::map<std::string, TPrepare> kCommands = {
+      {"info", CmdInfo},
+      {"watch", CmdWatch},
+      {"read-block", CmdReadBlock},
+      {"write-params", CmdWriteParams},
+      {"write-code", CmdWriteCode},
+      {"issue", CmdIssue},
+      {"clear", CmdClear},
+      {"mode", [](const TArgs& A, const TOut& O) { return CmdMode(A, O, kUniversalMode); }},
+      {"priority", [](const TArgs& A, const TOut& O) { return CmdMode(A, O, kEmissionPrior); }},
+  };
+  const std::string& name = AArgs.Command->Name;
+  const auto it = kCommands.find(name);
+  if (it == kCommands.end())
+    throw TUsageError("неизвестная команда " + name);
+  return it->second(AArgs, AOut);
 }
 
 const std::vector<TOptionSpec> kWaitOption = {

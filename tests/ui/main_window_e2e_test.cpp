@@ -4,10 +4,11 @@
 #include <filesystem>
 
 #include "logging/dbg_logger.h"
+#include "operator/input.h"
+#include "operator/texts.h"
 #include "serial/virtual_readers.h"
 #include "sim/firmware.h"
 #include "sim/pty_host.h"
-#include "ui/editor_rules.h"
 #include "window_fixture.h"
 
 namespace kiren::test {
@@ -312,7 +313,7 @@ TEST_F(TWindowE2E, CardCodeValidationWhileConnected) {
   Sink->Clear();
   Edit("medtReadBlockPassword")->setText("A1B2C3D4E5");
   Get<QPushButton>("btnReadBlock")->click();
-  EXPECT_EQ(Sink->Warnings(), std::vector<std::string>{kMsgBadReadBlockKey});
+  EXPECT_EQ(Sink->Warnings(), std::vector<std::string>{op::kMsgBadReadBlockKey});
   Edit("medtReadBlockPassword")->setText("FF FF FF FF FF FF");
   // 2^64 - 1 with size 8: eight FF bytes, then the field wraps to 0.
   Sink->Clear();
@@ -396,7 +397,7 @@ TEST_F(TWindowE2E, FullQueueIsRefusedWithoutBlocking) {
   // The worker cannot report while this thread is busy, so the queue fills up.
   for (int i = 0; i < 15; ++i)
     item->trigger();
-  EXPECT_EQ(StatusText(), QString::fromStdString(kMsgReaderBusy));
+  EXPECT_EQ(StatusText(), QString::fromStdString(op::kMsgReaderBusy));
   EXPECT_EQ(StatusColor(), TStatusInformer::kErrorColor);
   // The queued commands still complete.
   EXPECT_TRUE(WaitFor([&] { return StatusText() == "Конфигурация успешно считана"; }));

@@ -376,6 +376,40 @@ TEST_F(TWindowE2E, IssueEveryVariantAndClear) {
   EXPECT_FALSE(Get<QPushButton>("btnIssue")->isEnabled());
 }
 
+// Issuing values the window cannot use are refused in the warning box before anything is
+// queued, so the card in the field is neither cleared nor issued.
+TEST_F(TWindowE2E, IssueRefusalsLeaveTheCard) {
+  WriteSmbConf("REROD");
+  Firmware.PutCard(sim::NewClassic1K(kUid));
+  CreateWindow();
+  Connect();
+  ASSERT_TRUE(WaitFor([&] { return Get<QPushButton>("btnIssue")->isEnabled(); }));
+  auto* variant = Get<QComboBox>("cbVarIssue");
+  variant->setCurrentIndex(0);
+  Get<QSpinBox>("seCodeEmitent")->setValue(100);
+  ASSERT_EQ(Run(Get<QPushButton>("btnIssue")), kOk);
+  std::vector<sim::TBlock16> before;
+  for (int b = 0; b < 8; ++b)
+    before.push_back(Block(b));
+  const struct {
+    const char* Variant;
+    const char* FactoryKey;
+    std::string Warning;
+  } cases[] = {{"другой", "FF FF FF FF FF FF", op::kMsgBadVariant},
+               {"Сорвел", "FF FF", op::kMsgBadFactoryKey}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Variant);
+    Sink->Clear();
+    variant->setEditText(QString::fromUtf8(c.Variant));
+    Edit("medtPassword")->setText(c.FactoryKey);
+    Get<QPushButton>("btnIssue")->click();
+    EXPECT_EQ(Sink->Warnings(), std::vector<std::string>{c.Warning});
+    RepresentCard();
+    for (int b = 0; b < 8; ++b)
+      EXPECT_EQ(Block(b), before[static_cast<std::size_t>(b)]) << "block " << b;
+  }
+}
+
 TEST_F(TWindowE2E, ModeAndPriorityCommands) {
   Connect();
   EXPECT_EQ(Run(Action("miCheckMode")),

@@ -1,9 +1,9 @@
 // The configuration answer (command 0x21): any text, served as an intact answer, decoded by
-// GetConfig and then read the way the window reads keys 81, 82 and 168.
+// GetConfig and then decoded into the named fields the window and kiren-cli use.
 #include <stdexcept>
 
-#include "base/text_utils.h"
 #include "fuzz/fuzz_common.h"
+#include "operator/reader.h"
 #include "protocol/frame.h"
 #include "protocol/protocol.h"
 
@@ -36,11 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
     const auto it = config.find(key);
     if (it == config.end())
       continue;
-    for (const std::string& value : it->second) {
+    for (const std::string& value : it->second)
       KIREN_FUZZ_CHECK(fuzz::IsUtf8(value));
-      std::int32_t v = 0;
-      (void)TryStrToInt(value, v);
-    }
   }
+  const op::TReaderConfig named = op::DecodeConfig(config);
+  const auto perco = config.find(kCmdSetupPerco);
+  KIREN_FUZZ_CHECK(named.BlockNo.has_value() == (perco != config.end() && !perco->second.empty()));
+  if (named.BlockNo)
+    KIREN_FUZZ_CHECK(*named.BlockNo == perco->second[0]);
   return 0;
 }

@@ -1,6 +1,5 @@
 #include "cli/commands.h"
 
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -11,8 +10,11 @@
 #include <stdexcept>
 
 #include "base/text_utils.h"
+#include "cli/inputs.h"
 #include "cli/json.h"
 #include "cli/session.h"
+#include "operator/reader.h"
+#include "operator/texts.h"
 #include "serial/usb.h"
 
 namespace kiren::cli {
@@ -21,14 +23,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const char kSuccessText[] = "Операция выполнена успешно";
-const char kNotDoneText[] = "Не выполнено";
 const char kLinkLostText[] = "Связь со считывателем потеряна";
 const char kInterruptedText[] = "Прервано";
-const char kDefaultKey[] = "FF FF FF FF FF FF";
 constexpr std::int64_t kDefaultCardWaitS = 10;
 constexpr std::int64_t kMaxWaitS = 24 * 3600;
-constexpr std::uint8_t kModeOff = 0, kModeOn = 1, kModeQuery = 2;
+// How long a port failure may take to end the worker: it polls right after the failed action.
+constexpr auto kLinkCheckWait = std::chrono::seconds(5);
 
 // ---- Output --------------------------------------------------------------------------------
 
@@ -77,17 +77,17 @@ int WaitFailed(const TOut& AOut, const TSession& ASession, const std::string& AT
   return AOut.Fail(kExitFailed, ATimeoutText);
 }
 
-// ---- Values --------------------------------------------------------------------------------
-
-// A 6-byte key given as hexadecimal digits (blanks between pairs optional).
-TKey ParseKey(const TArgs& AArgs, const std::string& AName, const std::string& AError) {
-  Bytes bytes;
-  if (!HexStrToBytes(AArgs.Get(AName, kDefaultKey), bytes) || bytes.size() != 6)
-    throw TUsageError(AError);
-  TKey key{};
-  std::copy(bytes.begin(), bytes.end(), key.begin());
-  return key;
+// An action that failed with a port failure: true when the link is gone (the worker ends at
+// its next poll), false when the worker goes on polling.
+bool LinkLost(TSession& ASession, int ACode) {
+  if (ACode != kResPortFailure || ASession.Ended())
+    return ASession.Ended();
+  const std::size_t polls = ASession.CardCalls();
+  ASession.WaitFor([&] { return ASession.CardCalls() > polls; }, kLinkCheckWait);
+  return ASession.Ended();
 }
+
+// ---- Values --------------------------------------------------------------------------------
 
 std::string CardLine(const TCardInfo& ACard) {
   if (!ACard.status.CardPresent())
@@ -140,91 +140,56 @@ int CmdPorts(const TOut& AOut) {
   return kExitOk;
 }
 
-struct TModeTexts {
-  bool (*IsOn)(std::uint8_t AAnswer);
-  const char* OnText;
-  const char* OffText;
-  bool EmissionPrior;
-};
-
-// The universal mode counts the answers 0 and 0x55 as off, the emission priority only 0.
-const TModeTexts kUniversalMode = {[](std::uint8_t A) { return A != 0 && A != 0x55; },
-                                   "Режим работы \"Универсальная команда\" включен",
-                                   "Режим работы \"Универсальная команда\" отключен", false};
-const TModeTexts kEmissionPrior = {[](std::uint8_t A) { return A != 0; },
-                                   "Приоритет параметрам эмиссии",
-                                   "Параметры эмиссии не приоритетны", true};
-
 struct TModeResult {
-  bool Ok = false;
+  op::TModeOutcome Outcome;
   int Code = kResNotExecuted;
-  std::string Text;
-  bool On = false;
   std::uint8_t Answer = 0;
+  bool LinkLost = false;
 
+  bool Ok() const { return Outcome.Ok; }
+  bool On() const { return Outcome.On.value_or(false); }
   TJsonObject Json() const {
     return TJsonObject()
-        .Add("ok", Ok)
+        .Add("ok", Ok())
         .Add("code", Code)
-        .Add("text", Text)
+        .Add("text", Outcome.Text)
         .Add("answer", Answer)
-        .Add("on", On);
+        .Add("on", On());
   }
 };
 
-// Switches (0, 1) or queries (2) one of the two modes and words the answer as the window does.
-TModeResult SetupMode(TSession& ASession, const TModeTexts& ATexts, std::uint8_t AMode) {
+// Switches (kModeOff, kModeOn) or queries (kModeQuery) one of the two modes.
+TModeResult SetupMode(TSession& ASession, op::TModeKind AKind, std::uint8_t AMode) {
   TModeResult result;
+  result.Outcome = op::ModeOutcome(AKind, kResNotExecuted, AMode, 0);
   TOnActionDone done = [&](TThAction& A) {
     auto& action = static_cast<TAcSetupMode&>(A);
     result.Code = action.ErrCode();
     result.Answer = action.Answer();
-    if (action.ErrCode() != kResOk) {
-      result.Text = kNotDoneText;
-    } else if (AMode >= kModeQuery) {
-      result.Ok = true;
-      result.On = ATexts.IsOn(action.Answer());
-      result.Text = result.On ? ATexts.OnText : ATexts.OffText;
-    } else {
-      result.Ok = action.Answer() == AMode;
-      result.On = result.Ok && AMode == kModeOn;
-      result.Text = result.Ok ? kSuccessText : kNotDoneText;
-    }
+    result.Outcome = op::ModeOutcome(AKind, action.ErrCode(), AMode, action.Answer());
   };
   std::unique_ptr<TThAction> action;
-  if (ATexts.EmissionPrior)
+  if (AKind == op::TModeKind::EmissionPrior)
     action = std::make_unique<TAcSetupEmissionPrior>(AMode, done);
   else
     action = std::make_unique<TAcSetupMode>(AMode, done);
   if (!ASession.Run(std::move(action)))
-    result.Text = ASession.Ended() ? kLinkLostText : kInterruptedText;
+    result.Outcome.Text = ASession.Ended() ? kLinkLostText : kInterruptedText;
+  result.LinkLost = LinkLost(ASession, result.Code);
   return result;
-}
-
-std::string ConfigKeyName(std::uint8_t AKey) {
-  switch (AKey) {
-    case kCmdSetupPerco:
-      return "параметры эмиссии (блок, смещение, размер, обратный порядок)";
-    case kCmdSetupMode:
-      return "универсальный режим";
-    case kCmdSetupSorvelMode:
-      return "приоритет параметров эмиссии";
-    default:
-      return "";
-  }
 }
 
 TRun CmdInfo(const TArgs& AArgs, const TOut& AOut) {
   return [&AArgs, &AOut](TSession& ASession) {
     const TDevInfo& dev = ASession.DevInfo();
-    const TModeResult mode = SetupMode(ASession, kUniversalMode, kModeQuery);
-    const TModeResult prior = SetupMode(ASession, kEmissionPrior, kModeQuery);
+    const TModeResult mode = SetupMode(ASession, op::TModeKind::Universal, kModeQuery);
+    const TModeResult prior = SetupMode(ASession, op::TModeKind::EmissionPrior, kModeQuery);
     if (ASession.Ended())
       return AOut.Fail(kExitConnection, kLinkLostText);
 
     AOut.Line("Версия: " + dev.verInfo);
-    AOut.Line("Универсальный режим: " + mode.Text);
-    AOut.Line("Приоритет: " + prior.Text);
+    AOut.Line("Универсальный режим: " + mode.Outcome.Text);
+    AOut.Line("Приоритет: " + prior.Outcome.Text);
     TJsonObject config;
     if (ASession.Config()) {
       AOut.Line("Конфигурация:");
@@ -232,16 +197,16 @@ TRun CmdInfo(const TArgs& AArgs, const TOut& AOut) {
         std::string line = "  " + std::to_string(key) + ":";
         for (std::size_t i = 0; i < values.size(); ++i)
           line += (i ? ", " : " ") + values[i];
-        const std::string name = ConfigKeyName(key);
+        const std::string name = op::ConfigKeyName(key);
         AOut.Line(line + (name.empty() ? "" : " — " + name));
         config.Add(std::to_string(key), values);
       }
     } else {
-      AOut.Line(dev.AllowReadConfig() ? "Конфигурация: не считана"
-                                      : "Конфигурация: не поддерживается");
+      AOut.Line(op::Capabilities(dev).ReadConfig ? "Конфигурация: не считана"
+                                                 : "Конфигурация: не поддерживается");
     }
     TJsonObject info;
-    info.Add("ok", mode.Ok && prior.Ok)
+    info.Add("ok", mode.Ok() && prior.Ok())
         .Add("port", AArgs.Port)
         .Add("version", dev.verInfo)
         .Add("major", dev.verMajor)
@@ -253,7 +218,7 @@ TRun CmdInfo(const TArgs& AArgs, const TOut& AOut) {
     else
       info.AddRaw("config", "null");
     AOut.Object(info);
-    return mode.Ok && prior.Ok ? kExitOk : kExitFailed;
+    return mode.Ok() && prior.Ok() ? kExitOk : kExitFailed;
   };
 }
 
@@ -280,8 +245,9 @@ TRun CmdWatch(const TArgs&, const TOut& AOut) {
 }
 
 TRun CmdReadBlock(const TArgs& AArgs, const TOut& AOut) {
-  const auto block = static_cast<std::uint8_t>(AArgs.Require("block", 0, 255));
-  const TKey key = ParseKey(AArgs, "key", "Не удалось распознать пароль для считывания блока");
+  const op::TReadBlockParams params = ReadBlockParams(AArgs.Options);
+  const std::uint8_t block = params.BlockNo;
+  const TKey key = params.Key;
   const auto wait = CardWait(AArgs);
   return [=, &AOut](TSession& ASession) {
     if (!WaitCard(ASession, wait, AOut))
@@ -294,30 +260,19 @@ TRun CmdReadBlock(const TArgs& AArgs, const TOut& AOut) {
       error = ActionErrorText(A);
       data = static_cast<TAcReadBlock&>(A).BlockData();
     });
-    if (!ASession.Run(std::move(action)))
+    if (!ASession.Run(std::move(action)) || LinkLost(ASession, code))
       return WaitFailed(AOut, ASession, kInterruptedText);
     if (!error.empty())
       return Report(AOut, false, code, error);
     const std::string hex = BytesToHexStr(data.data(), data.size());
     AOut.Line("Блок " + std::to_string(block) + ": " + hex);
-    return Report(AOut, true, code, kSuccessText,
+    return Report(AOut, true, code, op::kMsgOk,
                   TJsonObject().Add("block", static_cast<int>(block)).Add("data", hex));
   };
 }
 
 TRun CmdWriteParams(const TArgs& AArgs, const TOut& AOut) {
-  TPercoPars pars;
-  pars.key = ParseKey(AArgs, "key", "Ключ должен содержать 6 байт");
-  pars.blockNo = static_cast<std::uint8_t>(AArgs.Require("block", 0, 252));
-  pars.offset = static_cast<std::uint8_t>(AArgs.GetInt("offset", 0, 12, 0));
-  pars.size = static_cast<std::uint8_t>(AArgs.Require("size", 4, 10));
-  pars.lbs = AArgs.Has("reverse") ? 1 : 0;
-  if (TProtocol::GetTBlock(pars.blockNo) == pars.blockNo && !AArgs.Has("force"))
-    throw TUsageError("блок " + std::to_string(pars.blockNo) + " хранит ключи сектора №" +
-                      std::to_string(TProtocol::GetSector(pars.blockNo)) +
-                      "; запись в него может вывести сектор из строя (подтвердите --force)");
-  if (pars.offset + pars.size > 16)
-    throw TUsageError("Заданное смещение и кол-во байт не укладываются в размер блока 16 байт");
+  const TPercoPars pars = WriteParamsParams(AArgs.Options);
   return [=, &AOut](TSession& ASession) {
     int code = kResNotExecuted;
     std::string error;
@@ -325,71 +280,21 @@ TRun CmdWriteParams(const TArgs& AArgs, const TOut& AOut) {
       code = A.ErrCode();
       error = ActionErrorText(A);
     });
-    if (!ASession.Run(std::move(action)))
+    if (!ASession.Run(std::move(action)) || LinkLost(ASession, code))
       return WaitFailed(AOut, ASession, kInterruptedText);
-    return Report(AOut, error.empty(), code, error.empty() ? kSuccessText : error);
+    return Report(AOut, error.empty(), code, error.empty() ? op::kMsgOk : error);
   };
 }
 
-// The card code as the window builds it: decimal, or hexadecimal after "0x", as ASize bytes.
-Bytes ParseCardCode(const std::string& AText, int ASize) {
-  std::string hex;
-  if (AText.rfind("0x", 0) == 0 || AText.rfind("0X", 0) == 0) {
-    hex = AText.substr(2);
-  } else {
-    std::uint64_t value = 0;
-    const char* end = AText.data() + AText.size();
-    const auto [ptr, ec] = std::from_chars(AText.data(), end, value);
-    if (AText.empty() || ec != std::errc() || ptr != end)
-      throw TUsageError("Введен некорректный код карты");
-    char buf[24];
-    std::snprintf(buf, sizeof(buf), "%02llX", static_cast<unsigned long long>(value));
-    hex = buf;
-  }
-  if (hex.size() % 2 != 0)
-    hex = "0" + hex;
-  const std::size_t digits = 2 * static_cast<std::size_t>(ASize);
-  if (hex.size() < digits)
-    hex.insert(0, digits - hex.size(), '0');
-  Bytes code;
-  if (!HexStrToBytes(hex, code))
-    throw TUsageError("Введен некорректный код карты");
-  if (code.size() > static_cast<std::size_t>(ASize))
-    throw TUsageError("Введен слишком длинный код карты (максимум " + std::to_string(ASize) +
-                      " байт)");
-  return code;
-}
-
-// Adds one to a big-endian code; false when it would overflow.
-bool IncrementCode(Bytes& ACode) {
-  for (auto it = ACode.rbegin(); it != ACode.rend(); ++it)
-    if (++*it != 0)
-      return true;
-  return false;
-}
-
 TRun CmdWriteCode(const TArgs& AArgs, const TOut& AOut) {
-  const auto block = static_cast<std::uint8_t>(AArgs.Require("block", 0, 252));
-  const auto offset = static_cast<std::uint8_t>(AArgs.GetInt("offset", 0, 12, 0));
-  const int size = static_cast<int>(AArgs.GetInt("size", 4, 10, 4));
+  const op::TCardCodeParams params = WriteCodeParams(AArgs.Options);
+  const op::TCardCodeText firstText = CodeOption(AArgs.Options);
   const auto count = AArgs.GetInt("count", 1, 1000000, 1);
   const auto wait = CardWait(AArgs);
-  TKeyList keys;
-  keys.KeyA = ParseKey(AArgs, "key-a", "Введен некорректный ключ на чтение");
-  keys.KeyB = ParseKey(AArgs, "key-b", "Введен некорректный ключ на запись");
-  keys.oldKeyB = ParseKey(AArgs, "old-key-b", "Введен некорректный текущий ключ на запись");
-  if (!AArgs.Has("code"))
-    throw TUsageError("не задан параметр --code");
-  const Bytes firstCode = ParseCardCode(AArgs.Get("code", ""), size);
-  try {
-    // The action's own checks, before anything is sent.
-    TAcWriteCardCode(block, offset, firstCode, keys, nullptr);
-  } catch (const std::invalid_argument& e) {
-    throw TUsageError(e.what());
-  }
 
   return [=, &AOut](TSession& ASession) {
-    Bytes code = firstCode;
+    Bytes code = params.Code;
+    op::TCardCodeText codeText = firstText;
     std::string lastUid;  // the card written last must change or leave the field first
     ASession.OnCard = [&](const TCardInfo& ACard) {
       if (ACard.status.CardPresent() || lastUid.empty())
@@ -413,16 +318,16 @@ TRun CmdWriteCode(const TArgs& AArgs, const TOut& AOut) {
       int result = kResNotExecuted;
       std::string error;
       TBlock trailer{};
-      auto action =
-          std::make_unique<TAcWriteCardCode>(block, offset, code, keys, [&](TThAction& A) {
+      auto action = std::make_unique<TAcWriteCardCode>(
+          params.BlockNo, params.Offset, code, params.Keys, [&](TThAction& A) {
             result = A.ErrCode();
             error = ActionErrorText(A);
             trailer = static_cast<TAcWriteCardCode&>(A).BlockData();
           });
-      if (!ASession.Run(std::move(action)))
+      if (!ASession.Run(std::move(action)) || LinkLost(ASession, result))
         return WaitFailed(AOut, ASession, kInterruptedText, "Карта " + number + ": ");
       const bool ok = error.empty();
-      const std::string text = ok ? kSuccessText : error;
+      const std::string text = ok ? op::kMsgOk : error;
       AOut.Line("Карта " + number + " (UID " + uid + "), код " + codeHex + ": " + text);
       AOut.Object(TJsonObject()
                       .Add("ok", ok)
@@ -435,33 +340,39 @@ TRun CmdWriteCode(const TArgs& AArgs, const TOut& AOut) {
       if (!ok)
         return kExitFailed;
       lastUid = uid;
-      if (n < count && !IncrementCode(code))
-        return AOut.Fail(kExitFailed, "Не удалось увеличить код карты на 1");
+      if (n == count)
+        break;
+      // The next code as the window's field would hold it after this write; one that no
+      // longer fits the size is refused before the next card is waited for.
+      try {
+        codeText = op::NextCardCode(codeText);
+        code = op::NextCodeBytes(params, codeText);
+      } catch (const op::TInputError& e) {
+        return AOut.Fail(kExitFailed, "Карта " + std::to_string(n + 1) + " из " +
+                                          std::to_string(count) + ": " + e.what());
+      }
     }
     return kExitOk;
   };
 }
 
 TRun CmdIssue(const TArgs& AArgs, const TOut& AOut) {
-  const int variant = static_cast<int>(AArgs.Require("variant", 1, 5));
-  const std::string emitent = AArgs.Get("emitent", "0");
-  const std::string emission = AArgs.Get("emission", "0");
-  const std::string factoryKey = AArgs.Get("factory-key", kDefaultKey);
-  const std::string userData = AArgs.Get("user-data", "00000000000000000000");
+  const op::TIssueParams params = IssueParams(AArgs.Options);
   const auto wait = CardWait(AArgs);
   return [=, &AOut](TSession& ASession) {
     if (!WaitCard(ASession, wait, AOut))
       return WaitFailed(AOut, ASession, "Карта не обнаружена");
     int code = kResNotExecuted;
     std::string error;
-    auto action = std::make_unique<TAcIssueCard>(variant, emitent, emission, factoryKey, userData,
-                                                 [&](TThAction& A) {
-                                                   code = A.ErrCode();
-                                                   error = ActionErrorText(A);
-                                                 });
-    if (!ASession.Run(std::move(action)))
+    auto action =
+        std::make_unique<TAcIssueCard>(params.Variant, params.Emitent, params.Emission,
+                                       params.FactoryKey, params.UserData, [&](TThAction& A) {
+                                         code = A.ErrCode();
+                                         error = ActionErrorText(A);
+                                       });
+    if (!ASession.Run(std::move(action)) || LinkLost(ASession, code))
       return WaitFailed(AOut, ASession, kInterruptedText);
-    return Report(AOut, error.empty(), code, error.empty() ? kSuccessText : error);
+    return Report(AOut, error.empty(), code, error.empty() ? op::kMsgOk : error);
   };
 }
 
@@ -472,16 +383,14 @@ TRun CmdClear(const TArgs& AArgs, const TOut& AOut) {
       return WaitFailed(AOut, ASession, "Карта не обнаружена");
     int code = kResNotExecuted;
     auto action = std::make_unique<TAcClearCard>([&](TThAction& A) { code = A.ErrCode(); });
-    if (!ASession.Run(std::move(action)))
+    if (!ASession.Run(std::move(action)) || LinkLost(ASession, code))
       return WaitFailed(AOut, ASession, kInterruptedText);
-    const char* text = code == kResOk            ? kSuccessText
-                       : code == kResNothingToDo ? "Нет данных для удаления"
-                                                 : kNotDoneText;
-    return Report(AOut, code == kResOk, code, text);
+    const op::TOutcome outcome = op::ClearOutcome(code);
+    return Report(AOut, outcome.Ok, code, outcome.Text);
   };
 }
 
-TRun CmdMode(const TArgs& AArgs, const TOut& AOut, const TModeTexts& ATexts) {
+TRun CmdMode(const TArgs& AArgs, const TOut& AOut, op::TModeKind AKind) {
   if (AArgs.Words.size() != 1)
     throw TUsageError("ожидается on, off или query");
   const std::string& word = AArgs.Words[0];
@@ -492,12 +401,14 @@ TRun CmdMode(const TArgs& AArgs, const TOut& AOut, const TModeTexts& ATexts) {
     mode = kModeOff;
   else if (word != "query")
     throw TUsageError("ожидается on, off или query, получено \"" + word + "\"");
-  return [mode, &ATexts, &AOut](TSession& ASession) {
-    const TModeResult result = SetupMode(ASession, ATexts, mode);
-    if (ASession.Ended())
+  return [mode, AKind, &AOut](TSession& ASession) {
+    const TModeResult result = SetupMode(ASession, AKind, mode);
+    if (result.LinkLost)
       return AOut.Fail(kExitConnection, kLinkLostText);
-    return Report(AOut, result.Ok, result.Code, result.Text,
-                  TJsonObject().Add("answer", result.Answer).Add("on", result.On));
+    if (gInterrupted)
+      return AOut.Fail(kExitFailed, kInterruptedText);
+    return Report(AOut, result.Ok(), result.Code, result.Outcome.Text,
+                  TJsonObject().Add("answer", result.Answer).Add("on", result.On()));
   };
 }
 
@@ -512,8 +423,10 @@ TRun Prepare(const TArgs& AArgs, const TOut& AOut) {
       {"write-code", CmdWriteCode},
       {"issue", CmdIssue},
       {"clear", CmdClear},
-      {"mode", [](const TArgs& A, const TOut& O) { return CmdMode(A, O, kUniversalMode); }},
-      {"priority", [](const TArgs& A, const TOut& O) { return CmdMode(A, O, kEmissionPrior); }},
+      {"mode",
+       [](const TArgs& A, const TOut& O) { return CmdMode(A, O, op::TModeKind::Universal); }},
+      {"priority",
+       [](const TArgs& A, const TOut& O) { return CmdMode(A, O, op::TModeKind::EmissionPrior); }},
   };
   const std::string& name = AArgs.Command->Name;
   const auto it = kCommands.find(name);
@@ -548,7 +461,7 @@ const std::vector<TCommandSpec>& Commands() {
       {"watch", true, "", "строка на каждую смену карты в поле, до Ctrl+C", {}},
       {"read-block", true, "", "прочитать блок карты ключом A",
        WithWait({{"block", "N", "номер блока 0..255 (обязательно)"},
-                 {"key", "HEX", "ключ A, 6 байт, по умолчанию FF FF FF FF FF FF"}})},
+                 {"key", "HEX", "ключ A, 6 байт HEX, по умолчанию FF FF FF FF FF FF"}})},
       {"write-params",
        true,
        "",
@@ -556,28 +469,32 @@ const std::vector<TCommandSpec>& Commands() {
        {{"block", "N", "номер блока 0..252 (обязательно)"},
         {"offset", "N", "смещение в блоке 0..12, по умолчанию 0"},
         {"size", "N", "кол-во байт кода 4..10 (обязательно)"},
-        {"key", "HEX", "ключ на чтение, 6 байт, по умолчанию FF FF FF FF FF FF"},
+        {"key", "КЛЮЧ",
+         "ключ на чтение: 6 символов ASCII или 6 байт HEX, по умолчанию FF FF FF FF FF FF"},
         {"reverse", nullptr, "обратный порядок байт"},
         {"force", nullptr, "разрешить блок ключей сектора"}}},
       {"write-code", true, "", "записать код карты и новые ключи сектора",
-       WithWait({{"block", "N", "номер блока 0..252 (обязательно)"},
-                 {"offset", "N", "смещение в блоке 0..12, по умолчанию 0"},
-                 {"size", "N", "кол-во байт кода 4..10, по умолчанию 4"},
-                 {"code", "КОД", "код: десятичный или 0xHEX (обязательно)"},
-                 {"key-a", "HEX", "новый ключ на чтение, по умолчанию FF..FF"},
-                 {"key-b", "HEX", "новый ключ на запись, по умолчанию FF..FF"},
-                 {"old-key-b", "HEX", "текущий ключ на запись, по умолчанию FF..FF"},
-                 {"count", "N",
-                  "сколько карт записать подряд: код +1 после каждой успешной записи, "
-                  "остановка на первой неудачной"}})},
+       WithWait(
+           {{"block", "N", "номер блока 0..252 (обязательно)"},
+            {"offset", "N", "смещение в блоке 0..12, по умолчанию 0"},
+            {"size", "N", "кол-во байт кода 4..10, по умолчанию 4"},
+            {"code", "КОД", "код: десятичный или 0xHEX (обязательно)"},
+            {"key-a", "КЛЮЧ", "новый ключ на чтение (ASCII или HEX), по умолчанию FF..FF"},
+            {"key-b", "КЛЮЧ", "новый ключ на запись (ASCII или HEX), по умолчанию FF..FF"},
+            {"old-key-b", "КЛЮЧ", "текущий ключ на запись (ASCII или HEX), по умолчанию FF..FF"},
+            {"count", "N",
+             "сколько карт записать подряд: код +1 после каждой успешной записи, "
+             "остановка на первой неудачной"}})},
       {"issue", true, "", "очистить и эмитировать карту",
-       WithWait({{"variant", "N",
-                  "1 Сорвел, 2 DEVU, 3 Комбинированный, 4 Пользовательский, "
-                  "5 Пользовательский + value (обязательно)"},
-                 {"emitent", "ТЕКСТ", "код эмитента, по умолчанию 0"},
-                 {"emission", "ТЕКСТ", "код эмиссии, по умолчанию 0"},
-                 {"factory-key", "HEX", "заводской ключ, по умолчанию FF FF FF FF FF FF"},
-                 {"user-data", "HEX", "данные пользователя, по умолчанию 10 нулевых байт"}})},
+       WithWait(
+           {{"variant", "N",
+             "1 Сорвел, 2 DEVU, 3 Комбинированный, 4 Пользовательский, "
+             "5 Пользовательский + value (обязательно)"},
+            {"emitent", "ТЕКСТ",
+             "код эмитента: число 0..2147483647 или до 4 символов, по умолчанию 0"},
+            {"emission", "ТЕКСТ", "код эмиссии: число 0..65535 или до 2 символов, по умолчанию 0"},
+            {"factory-key", "HEX", "заводской ключ, 6 байт, по умолчанию FF FF FF FF FF FF"},
+            {"user-data", "HEX", "данные пользователя, до 10 байт, по умолчанию 10 нулевых"}})},
       {"clear", true, "", "очистить карту", WithWait({})},
       {"mode", true, "on|off|query", "универсальный режим: включить, отключить, проверить", {}},
       {"priority", true, "on|off|query", "приоритет параметрам эмиссии", {}},
@@ -620,9 +537,23 @@ std::string HelpText(const TCommandSpec* ACommand) {
   return text;
 }
 
+int ReportUsageError(bool AJson, const std::string& AText) {
+  if (AJson)
+    return TOut(true).Fail(kExitUsage, AText);
+  std::cerr << "kiren-cli: " << AText << "\nСправка: kiren-cli --help" << std::endl;
+  return kExitUsage;
+}
+
+void CheckWords(const TArgs& AArgs) {
+  if (*AArgs.Command->Words == '\0' && !AArgs.Words.empty())
+    throw TUsageError(std::string("команда ") + AArgs.Command->Name +
+                      " не принимает слов, получено \"" + AArgs.Words.front() + "\"");
+}
+
 int RunCommand(const TArgs& AArgs) {
   const TOut out(AArgs.Json);
   try {
+    CheckWords(AArgs);
     if (std::string(AArgs.Command->Name) == "ports")
       return CmdPorts(out);
     const TRun run = Prepare(AArgs, out);
@@ -632,7 +563,7 @@ int RunCommand(const TArgs& AArgs) {
       return out.Fail(gInterrupted ? kExitFailed : kExitConnection, error);
     return run(session);
   } catch (const TUsageError& e) {
-    return out.Fail(kExitUsage, e.what());
+    return ReportUsageError(AArgs.Json, e.what());
   }
 }
 

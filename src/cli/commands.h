@@ -19,7 +19,12 @@ const std::vector<TCommandSpec>& Commands();
 // Help text: the overview without a command, else the command's own.
 std::string HelpText(const TCommandSpec* ACommand);
 
-// Runs a parsed command line; returns the exit status.
+// Reports a wrong command line (a JSON object on stdout with AJson, else a line and a pointer to
+// --help on stderr); returns kExitUsage.
+int ReportUsageError(bool AJson, const std::string& AText);
+
+// Runs a parsed command line; returns the exit status. Every value is checked before the port
+// is opened.
 int RunCommand(const TArgs& AArgs);
 
 }  // namespace kiren::cli

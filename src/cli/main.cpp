@@ -1,4 +1,5 @@
 // kiren-cli: the reader's commands from a terminal or a script, through the device worker.
+#include <algorithm>
 #include <csignal>
 #include <iostream>
 #include <string>
@@ -28,20 +29,26 @@ void InstallSignalHandlers() {
 int main(int argc, char** argv) {
   using namespace kiren::cli;
   InstallSignalHandlers();
+  const std::vector<std::string> words(argv + 1, argv + argc);
+  // --json counts wherever it stands, also when the rest of the line cannot be parsed.
+  const bool json = std::find(words.begin(), words.end(), "--json") != words.end();
   TArgs args;
   try {
-    args = ParseArgs(std::vector<std::string>(argv + 1, argv + argc), Commands());
+    args = ParseArgs(words, Commands());
   } catch (const TUsageError& e) {
-    std::cerr << "kiren-cli: " << e.what() << "\nСправка: kiren-cli --help" << std::endl;
-    return kExitUsage;
+    return ReportUsageError(json, e.what());
   }
-  if (args.Help || args.Command == nullptr) {
+  if (args.Help) {
     std::cout << HelpText(args.Command);
-    return args.Help ? kExitOk : kExitUsage;
+    return kExitOk;
   }
-  if (args.Command->NeedsPort && args.Port.empty()) {
-    std::cerr << "kiren-cli: не задан порт\nСправка: kiren-cli --help" << std::endl;
+  if (args.Command == nullptr) {
+    if (json)
+      return ReportUsageError(json, "не задана команда");
+    std::cout << HelpText(nullptr);
     return kExitUsage;
   }
+  if (args.Command->NeedsPort && args.Port.empty())
+    return ReportUsageError(json, "не задан порт");
   return RunCommand(args);
 }

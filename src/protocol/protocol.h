@@ -50,6 +50,12 @@ enum : std::uint8_t {
   kCmdSetupSorvelMode = 0xA8,
 };
 
+// Mode byte of the universal-mode and emission-priority commands: switch off, switch on, or
+// only ask for the current setting.
+constexpr std::uint8_t kModeOff = 0;
+constexpr std::uint8_t kModeOn = 1;
+constexpr std::uint8_t kModeQuery = 2;
+
 // Key types of the block commands.
 constexpr std::uint8_t kKeyTypeA = 0xAA;
 constexpr std::uint8_t kKeyTypeB = 0xBB;

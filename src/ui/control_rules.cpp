@@ -1,16 +1,19 @@
 #include "ui/control_rules.h"
 
+#include "operator/reader.h"
+
 namespace kiren {
 
 TServiceFlags ServiceRules(const TControlState& AState, bool AConnected) {
   TServiceFlags f;
-  f.SetModeEnabled = AConnected && AState.VerMajor >= 4;
+  const op::TCapabilities caps = op::Capabilities(AState.VerMajor);
+  f.SetModeEnabled = AConnected && caps.ModeSwitch;
   f.ReadConfigEnabled = AConnected;
   f.EmissionPriorEnabled = AConnected;
   f.IssueTabVisible = (AConnected && AState.ServiceGate) || AState.IssueTabVisible;
   f.EmissionTabVisible = !f.IssueTabVisible;
   if (f.IssueTabVisible)
-    f.ClearCardEnabled = AConnected && AState.CardIsHere && AState.VerMajor > 2;
+    f.ClearCardEnabled = AConnected && AState.CardIsHere && caps.ServiceCommands;
   return f;
 }
 
@@ -20,7 +23,7 @@ TControlFlags ControlRules(const TControlState& AState, bool APortClosed) {
   f.OpenCaption = APortClosed ? kOpenCaption : kCloseCaption;
   f.WritePercoSttEnabled = !APortClosed;
   f.EmitCardEnabled = !APortClosed && AState.CardIsHere;
-  f.UseWiegandEnabled = !APortClosed && AState.VerMajor >= 4;
+  f.UseWiegandEnabled = !APortClosed && op::Capabilities(AState.VerMajor).ReadMethod;
   f.ReadBlockTabVisible = AState.ServiceGate;
   f.Service = ServiceRules(AState, AState.WorkerExists);
   return f;
@@ -28,10 +31,6 @@ TControlFlags ControlRules(const TControlState& AState, bool APortClosed) {
 
 std::string ModeMenuCaption(int AModeTag) {
   return AModeTag == 1 ? kModeOffCaption : kModeOnCaption;
-}
-
-unsigned char NextModeValue(int ATag) {
-  return static_cast<unsigned char>((1 - ATag) & 0xFF);
 }
 
 }  // namespace kiren

@@ -50,7 +50,4 @@ TControlFlags ControlRules(const TControlState& AState, bool APortClosed);
 // Caption of miSetMode for its tag: only 1 means the mode is on.
 std::string ModeMenuCaption(int AModeTag);
 
-// Mode value that the switching item sends: (1 - tag) modulo 256.
-unsigned char NextModeValue(int ATag);
-
 }  // namespace kiren

@@ -8,11 +8,11 @@
 
 #include "base/message_sink.h"
 #include "base/text_utils.h"
-#include "ui/editor_rules.h"
-
 #include "info/about_box.h"
 #include "info/program_icon.h"
 #include "logging/program_dir.h"
+#include "operator/reader.h"
+#include "operator/texts.h"
 #include "serial/usb.h"
 #include "serial/virtual_readers.h"
 #include "ui/btn_spin_edit.h"
@@ -227,8 +227,8 @@ void TfMain::bOpenClick() {
   if (!TryStrToInt(ui->beOffset->text().toStdString(), offset))
     offset = 0;
   if (!TryStrToInt(ui->beSize->text().toStdString(), size))
-    size = 5;
-  if (offset + size <= 16)
+    size = op::kFixedCodeSize;
+  if (offset + size <= op::kBlockSize)
     FTh->SetCodeSize(size);
 }
 
@@ -273,17 +273,18 @@ void TfMain::ShowDevInfo(const TDevInfo& ADevInfo, int AError) {
     SetTextColor(ui->lVerInfo, kNoVersionColor);
   }
   FDevInfo = ADevInfo;
-  if (FDevInfo.verMajor > 2) {
+  const op::TCapabilities caps = op::Capabilities(FDevInfo);
+  if (caps.CodeSize) {
     UpdateServiceControls(true);
     if (ui->miSetMode->isEnabled()) {
       FModeTag = FDevInfo.mode;
       UpdateModeMenu();
     }
   } else {
-    ui->beSize->setText(QStringLiteral("5"));
+    ui->beSize->setText(QString::number(op::kFixedCodeSize));
   }
-  ui->beSize->setEnabled(FDevInfo.verMajor > 2);
-  ui->chLBS->setVisible(FDevInfo.verMajor >= 4);
+  ui->beSize->setEnabled(caps.CodeSize);
+  ui->chLBS->setVisible(caps.ByteOrder);
 }
 
 void TfMain::ShowCardInfo(const TCardInfo& ACardInfo) {
@@ -311,21 +312,18 @@ void TfMain::SetCardIsHere(bool AValue) {
 }
 
 void TfMain::ShowConfigInfo(const TConfig& AConfig) {
-  int v = 0;
-  if (auto it = AConfig.find(kCmdSetupPerco); it != AConfig.end()) {
-    const auto& values = it->second;
-    QLineEdit* const fields[] = {ui->beBlockNo, ui->beOffset, ui->beSize};
-    for (std::size_t i = 0; i < 3 && i < values.size(); ++i)
-      fields[i]->setText(Q(values[i]));
-    if (values.size() > 3 && TryStrToInt(values[3], v))
-      ui->chLBS->setChecked((v & 0xFF) != 0);
-  }
-  if (auto it = AConfig.find(kCmdSetupMode); it != AConfig.end())
-    if (!it->second.empty() && TryStrToInt(it->second[0], v))
-      FModeTag = v;
-  if (auto it = AConfig.find(kCmdSetupSorvelMode); it != AConfig.end())
-    if (!it->second.empty() && TryStrToInt(it->second[0], v))
-      FEmissionPriorTag = v;
+  const op::TReaderConfig config = op::DecodeConfig(AConfig);
+  const std::pair<const std::optional<std::string>&, QLineEdit*> fields[] = {
+      {config.BlockNo, ui->beBlockNo}, {config.Offset, ui->beOffset}, {config.Size, ui->beSize}};
+  for (const auto& [value, edit] : fields)
+    if (value)
+      edit->setText(Q(*value));
+  if (config.ReverseOrder)
+    ui->chLBS->setChecked(*config.ReverseOrder);
+  if (config.Mode)
+    FModeTag = *config.Mode;
+  if (config.EmissionPrior)
+    FEmissionPriorTag = *config.EmissionPrior;
   UpdateModeMenu();
 }
 
@@ -385,7 +383,7 @@ bool TfMain::Queue(std::unique_ptr<TThAction> AAction) {
     return false;
   if (FTh->TryExec(AAction))
     return true;
-  ShowError(kMsgReaderBusy);
+  ShowError(op::kMsgReaderBusy);
   return false;
 }
 
@@ -415,7 +413,7 @@ void TfMain::ReadConfigDone(TThAction& AAction) {
 void TfMain::miCheckModeClick(QAction* ASender) {
   if (!FTh)
     return;
-  const std::uint8_t mode = ASender == ui->miCheckMode ? 2 : NextModeValue(FModeTag);
+  const std::uint8_t mode = ASender == ui->miCheckMode ? kModeQuery : op::NextModeValue(FModeTag);
   try {
     Queue(std::make_unique<TAcSetupMode>(mode, [this](TThAction& a) { SetupModeDone(a); }));
   } catch (const std::exception& e) {
@@ -423,24 +421,21 @@ void TfMain::miCheckModeClick(QAction* ASender) {
   }
 }
 
-void TfMain::SetupModeDone(TThAction& AAction) {
+void TfMain::ModeDone(op::TModeKind AKind, TThAction& AAction, int& ATag) {
   const auto& action = static_cast<TAcSetupMode&>(AAction);
-  const int m = action.Mode(), a = action.Answer();
-  if (AAction.ErrCode() != 0) {
-    ShowError(kMsgNotDone);
-  } else if (m >= 2) {
-    const bool off = a == 0 || a == 0x55;
-    ShowInfo(off ? "Режим работы \"Универсальная команда\" отключен"
-                 : "Режим работы \"Универсальная команда\" включен");
-    FModeTag = off ? 0 : 1;
-  } else if (a == m) {
-    ShowInfo(kMsgOk);
-    FModeTag = 1 - FModeTag;
-  } else {
-    ShowError(kMsgNotDone);
-  }
+  const op::TModeOutcome outcome =
+      op::ModeOutcome(AKind, AAction.ErrCode(), action.Mode(), action.Answer());
+  if (outcome.Ok)
+    ShowInfo(outcome.Text);
+  else
+    ShowError(outcome.Text);
+  ATag = op::ModeTagAfter(outcome, action.Mode(), ATag);
   UpdateModeMenu();
   UpdateControls(FTh == nullptr);
+}
+
+void TfMain::SetupModeDone(TThAction& AAction) {
+  ModeDone(op::TModeKind::Universal, AAction, FModeTag);
 }
 
 void TfMain::pmiSetEmissionPriorClick(QAction* ASender) {
@@ -448,7 +443,7 @@ void TfMain::pmiSetEmissionPriorClick(QAction* ASender) {
   if (!FTh)
     return;
   const std::uint8_t mode =
-      ASender == ui->pmiCheckEmissionPrior ? 2 : NextModeValue(FEmissionPriorTag);
+      ASender == ui->pmiCheckEmissionPrior ? kModeQuery : op::NextModeValue(FEmissionPriorTag);
   try {
     Queue(std::make_unique<TAcSetupEmissionPrior>(mode,
                                                   [this](TThAction& a) { EmissionPriorDone(a); }));
@@ -458,21 +453,7 @@ void TfMain::pmiSetEmissionPriorClick(QAction* ASender) {
 }
 
 void TfMain::EmissionPriorDone(TThAction& AAction) {
-  const auto& action = static_cast<TAcSetupMode&>(AAction);
-  const int m = action.Mode(), a = action.Answer();
-  if (AAction.ErrCode() != 0) {
-    ShowError(kMsgNotDone);
-  } else if (m >= 2) {
-    ShowInfo(a == 0 ? "Параметры эмиссии не приоритетны" : "Приоритет параметрам эмиссии");
-    FEmissionPriorTag = a == 0 ? 0 : 1;
-  } else if (a == m) {
-    ShowInfo(kMsgOk);
-    FEmissionPriorTag = 1 - FEmissionPriorTag;
-  } else {
-    ShowError(kMsgNotDone);
-  }
-  UpdateModeMenu();
-  UpdateControls(FTh == nullptr);
+  ModeDone(op::TModeKind::EmissionPrior, AAction, FEmissionPriorTag);
 }
 
 void TfMain::miUseWiegandClick() {
@@ -492,16 +473,11 @@ void TfMain::miClearCardClick() {
 }
 
 void TfMain::ClearCardDone(TThAction& AAction) {
-  switch (AAction.ErrCode()) {
-    case 0:
-      ShowInfo(kMsgOk);
-      break;
-    case kResNothingToDo:
-      ShowError("Нет данных для удаления");
-      break;
-    default:
-      ShowError(kMsgNotDone);
-  }
+  const op::TOutcome outcome = op::ClearOutcome(AAction.ErrCode());
+  if (outcome.Ok)
+    ShowInfo(outcome.Text);
+  else
+    ShowError(outcome.Text);
 }
 
 void TfMain::miAboutClick() {

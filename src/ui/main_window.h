@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "operator/params.h"
+#include "operator/reader.h"
 #include "protocol/records.h"
 #include "ui/control_rules.h"
 #include "ui/is_kiren.h"
@@ -83,6 +85,12 @@ class TfMain : public QMainWindow, public IDeviceView {
   void IssueDone(TThAction& AAction);
   void ReadBlockDone(TThAction& AAction);
 
+  // The editors' fields as the operator layer takes them (what the command buttons check).
+  op::TEmissionInput EmissionInput() const;
+  op::TCardCodeInput CardCodeInput() const;
+  op::TIssueInput IssueInput() const;
+  op::TReadBlockInput ReadBlockInput() const;
+
   void LoadSettings();
   // False when settings.ini could not be written.
   bool SaveSettings(TSettingsGroups AGroups);
@@ -101,6 +109,8 @@ class TfMain : public QMainWindow, public IDeviceView {
   void UpdateControls(bool APortClosed);
   void UpdateServiceControls(bool AConnected);
   void UpdateModeMenu();
+  // A finished universal-mode or priority command: status text and the item's tag.
+  void ModeDone(op::TModeKind AKind, TThAction& AAction, int& ATag);
   // Queues an action on the worker. A full queue (10 actions waiting) refuses it with an
   // error in the status bar rather than blocking the window.
   bool Queue(std::unique_ptr<TThAction> AAction);
@@ -136,8 +146,8 @@ class TfMain : public QMainWindow, public IDeviceView {
   TStatusInformer* FStatus = nullptr;
   bool FCardIsHere = false;
   TDevInfo FDevInfo;
-  int FModeTag = 0;           // miSetMode.Tag: 1 = universal mode on
-  int FEmissionPriorTag = 0;  // pmiSetEmissionPrior.Tag: 1 = priority on
+  int FModeTag = 0;            // miSetMode.Tag: 1 = universal mode on
+  int FEmissionPriorTag = 0;   // pmiSetEmissionPrior.Tag: 1 = priority on
   mutable TServiceGate FGate;  // evaluated on first use
   TSettingsFile FSettings;
   TDeviceMonitor* FMonitor = nullptr;

@@ -4,8 +4,10 @@
 
 #include "base/message_sink.h"
 #include "base/text_utils.h"
+#include "operator/params.h"
+#include "operator/reader.h"
+#include "operator/texts.h"
 #include "protocol/protocol.h"
-#include "ui/editor_rules.h"
 #include "ui/main_window.h"
 #include "ui/status_informer.h"
 #include "ui_main_window.h"
@@ -22,17 +24,9 @@ const QString kKeySize = QStringLiteral("Size");
 const QString kKeyLbs = QStringLiteral("LBS");
 const QString kKeyCardCode = QStringLiteral("CardCode");
 const QString kHexPrefix = QStringLiteral("0x");
-const QString kNoUserData = QStringLiteral("00000000000000000000");
 
 std::string S(const QLineEdit* AEdit) {
   return AEdit->text().toStdString();
-}
-
-TKey ParseKeyOrThrow(const QLineEdit* AEdit, const std::string& AMessage) {
-  TKey key{};
-  if (!TryParseKey(S(AEdit), key))
-    throw TInputError(AMessage);
-  return key;
 }
 
 }  // namespace
@@ -44,7 +38,7 @@ void TfMain::beBlockNoChange() {
   if (!TryStrToInt(S(ui->beBlockNo), block) || !TryStrToInt(S(ui->beOffset), offset) ||
       !TryStrToInt(S(ui->beSize), size))
     return;
-  ui->lAddr->setText(QString::fromStdString(AddrText(block, offset, size)));
+  ui->lAddr->setText(QString::fromStdString(op::AddrText(block, offset, size)));
 }
 
 void TfMain::beKeyChange(QLineEdit* ASource, QLineEdit* AMirror) {
@@ -52,21 +46,21 @@ void TfMain::beKeyChange(QLineEdit* ASource, QLineEdit* AMirror) {
     AMirror->setText(ASource->text());
 }
 
+op::TEmissionInput TfMain::EmissionInput() const {
+  return {.Key = S(ui->beKey),
+          .BlockNo = S(ui->beBlockNo),
+          .Offset = S(ui->beOffset),
+          .Size = S(ui->beSize),
+          .ReverseOrder = !ui->chLBS->isHidden() && ui->chLBS->isChecked()};
+}
+
 void TfMain::bWritePercoSttClick() {
   try {
-    TPercoPars pars;
-    pars.key = ParseKeyOrThrow(ui->beKey, kMsgKeyMustHave6Bytes);
-    pars.blockNo = static_cast<std::uint8_t>(StrToInt(S(ui->beBlockNo)));
-    if (TProtocol::GetTBlock(pars.blockNo) == pars.blockNo &&
-        !MsgQuestion(kMsgTrailerCaption, TrailerQuestionText(TProtocol::GetSector(pars.blockNo))))
-      return;
-    pars.offset = static_cast<std::uint8_t>(StrToInt(S(ui->beOffset)));
-    pars.size = static_cast<std::uint8_t>(StrToInt(S(ui->beSize)));
-    pars.lbs = !ui->chLBS->isHidden() && ui->chLBS->isChecked() ? 1 : 0;
-    if (pars.offset + pars.size > 16)
-      throw TInputError(kMsgOffsetSizeTooBig);
-    if (FTh)
-      Queue(std::make_unique<TAcPercoStt>(pars, [this](TThAction& a) { PercoSttDone(a); }));
+    const auto pars = op::EmissionParams(EmissionInput(), [](int ASector) {
+      return MsgQuestion(op::kMsgTrailerCaption, op::TrailerQuestionText(ASector));
+    });
+    if (pars && FTh)
+      Queue(std::make_unique<TAcPercoStt>(*pars, [this](TThAction& a) { PercoSttDone(a); }));
   } catch (const std::exception& e) {
     MsgWarning(e.what());
   }
@@ -79,25 +73,28 @@ void TfMain::PercoSttDone(TThAction& AAction) {
   }
   if (!SaveSettings(sgEmission))
     return;
-  ShowInfo(kMsgOk);
+  ShowInfo(op::kMsgOk);
 }
 
 // ---- Card code --------------------------------------------------------------------------------
+
+op::TCardCodeInput TfMain::CardCodeInput() const {
+  return {.BlockNo = S(ui->beBlockNo),
+          .Offset = S(ui->beOffset),
+          .Size = S(ui->beSize),
+          .KeyA = S(ui->beKeyA),
+          .KeyB = S(ui->beKeyB),
+          .OldKeyB = S(ui->beOldKeyB),
+          .Code = {.Digits = S(ui->beCardCode), .Hex = ui->chHex->isChecked()}};
+}
 
 void TfMain::bEmitCardClick() {
   if (!FTh)
     return;
   try {
-    const int block = StrToInt(S(ui->beBlockNo));
-    const int offset = StrToInt(S(ui->beOffset));
-    const int size = StrToInt(S(ui->beSize));
-    TKeyList keys;
-    keys.KeyA = ParseKeyOrThrow(ui->beKeyA, kMsgBadReadKey);
-    keys.KeyB = ParseKeyOrThrow(ui->beKeyB, kMsgBadWriteKey);
-    keys.oldKeyB = ParseKeyOrThrow(ui->beOldKeyB, kMsgBadOldWriteKey);
-    const Bytes code = CardCodeBytes(S(ui->beCardCode), ui->chHex->isChecked(), size);
-    Queue(std::make_unique<TAcWriteCardCode>(static_cast<std::uint8_t>(block),
-                                             static_cast<std::uint8_t>(offset), code, keys,
+    const op::TCardCodeParams params = op::CardCodeParams(CardCodeInput());
+    Queue(std::make_unique<TAcWriteCardCode>(params.BlockNo, params.Offset, params.Code,
+                                             params.Keys,
                                              [this](TThAction& a) { CardCodeDone(a); }));
   } catch (const std::exception& e) {
     MsgWarning(e.what());
@@ -112,7 +109,7 @@ void TfMain::CardCodeDone(TThAction& AAction) {
   IncCardCode();
   if (!SaveSettings(sgCardCode))
     return;
-  ShowInfo(kMsgOk);
+  ShowInfo(op::kMsgOk);
   const TBlock& block = static_cast<TAcWriteCardCode&>(AAction).BlockData();
   ui->edtValueBlock->setText(QString::fromStdString(BytesToHexStr(block.data(), block.size())));
 }
@@ -120,8 +117,8 @@ void TfMain::CardCodeDone(TThAction& AAction) {
 void TfMain::IncCardCode() {
   try {
     ui->beCardCode->setText(
-        QString::fromStdString(IncCardCodeText(S(ui->beCardCode), ui->chHex->isChecked())));
-  } catch (const TInputError& e) {
+        QString::fromStdString(op::IncCardCodeText(S(ui->beCardCode), ui->chHex->isChecked())));
+  } catch (const op::TInputError& e) {
     MsgWarning(e.what());
   }
 }
@@ -135,7 +132,7 @@ int TfMain::VarIssueIndex() const {
 void TfMain::cbVarIssueChange() {
   ui->seCodeEmitent->setValue(0);
   ui->seCodeEmission->setValue(0);
-  ui->medtUserData->setText(kNoUserData);
+  ui->medtUserData->setText(QString::fromStdString(op::kNoUserDataText));
   const int index = VarIssueIndex();
   const bool codes = index == 0 || index == 2;
   const bool userData = index == 3 || index == 4;
@@ -149,15 +146,22 @@ void TfMain::seCodeEmissionChange() {
     ui->seCodeEmitent->setValue(0);
 }
 
+op::TIssueInput TfMain::IssueInput() const {
+  return {.Variant = std::to_string(VarIssueIndex() + 1),
+          .Emitent = std::to_string(ui->seCodeEmitent->value()),
+          .Emission = std::to_string(ui->seCodeEmission->value()),
+          .FactoryKey = S(ui->medtPassword),
+          .UserData = S(ui->medtUserData)};
+}
+
 void TfMain::btnIssueClick() {
   if (!FTh)
     return;
   try {
-    Queue(std::make_unique<TAcIssueCard>(
-        VarIssueIndex() + 1, std::to_string(ui->seCodeEmitent->value()),
-        std::to_string(ui->seCodeEmission->value()), S(ui->medtPassword),
-        ui->medtUserData->text().remove(QChar(' ')).toStdString(),
-        [this](TThAction& a) { IssueDone(a); }));
+    const op::TIssueParams params = op::IssueParams(IssueInput());
+    Queue(std::make_unique<TAcIssueCard>(params.Variant, params.Emitent, params.Emission,
+                                         params.FactoryKey, params.UserData,
+                                         [this](TThAction& a) { IssueDone(a); }));
   } catch (const std::exception& e) {
     MsgWarning(e.what());
   }
@@ -168,23 +172,25 @@ void TfMain::IssueDone(TThAction& AAction) {
     ShowError(error);
     return;
   }
-  ShowInfo(kMsgOk);
+  ShowInfo(op::kMsgOk);
 }
 
 // ---- Block read -------------------------------------------------------------------------------
 
+op::TReadBlockInput TfMain::ReadBlockInput() const {
+  return {.BlockNo = std::to_string(ui->seReadBlock->value()), .Key = S(ui->medtReadBlockPassword)};
+}
+
 void TfMain::btnReadBlockClick() {
   if (!FTh)
     return;
-  Bytes bytes;
-  if (!HexStrToBytes(S(ui->medtReadBlockPassword), bytes) || bytes.size() != TKey().size()) {
-    MsgWarning(kMsgBadReadBlockKey);
-    return;
+  try {
+    const op::TReadBlockParams params = op::ReadBlockParams(ReadBlockInput());
+    Queue(std::make_unique<TAcReadBlock>(params.BlockNo, kKeyTypeA, params.Key,
+                                         [this](TThAction& a) { ReadBlockDone(a); }));
+  } catch (const std::exception& e) {
+    MsgWarning(e.what());
   }
-  TKey key{};
-  std::copy(bytes.begin(), bytes.end(), key.begin());
-  Queue(std::make_unique<TAcReadBlock>(static_cast<std::uint8_t>(ui->seReadBlock->value()),
-                                       kKeyTypeA, key, [this](TThAction& a) { ReadBlockDone(a); }));
 }
 
 void TfMain::ReadBlockDone(TThAction& AAction) {
@@ -192,7 +198,7 @@ void TfMain::ReadBlockDone(TThAction& AAction) {
     ShowError(error);
     return;
   }
-  ShowInfo(kMsgOk);
+  ShowInfo(op::kMsgOk);
   const TBlock& block = static_cast<TAcReadBlock&>(AAction).BlockData();
   ui->edtValueBlock->setText(QString::fromStdString(BytesToHexStr(block.data(), block.size())));
 }
@@ -226,7 +232,7 @@ bool TfMain::SaveSettings(TSettingsGroups AGroups) {
     values.emplace_back(kKeyBlockNo, ui->beBlockNo->text());
     values.emplace_back(kKeyOffset, ui->beOffset->text());
     values.emplace_back(kKeySize, ui->beSize->text());
-    if (FDevInfo.verMajor >= 4)
+    if (op::Capabilities(FDevInfo).ByteOrder)
       values.emplace_back(kKeyLbs,
                           ui->chLBS->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
   }

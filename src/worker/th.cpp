@@ -24,8 +24,6 @@ constexpr auto kCyclePause = std::chrono::milliseconds(800);
 constexpr auto kReadTick = std::chrono::milliseconds(10);
 constexpr std::size_t kRxBufferSize = 66;
 constexpr int kAttempts = 2;
-// Mode value that only asks for the current setting.
-constexpr std::uint8_t kModeQuery = 2;
 // First major version that has the configuration command, and the last one below the
 // extended card read.
 constexpr std::int32_t kConfigVersion = 5;

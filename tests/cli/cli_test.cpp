@@ -229,5 +229,129 @@ TEST_F(TCliTest, WriteCodeStopsWhenTheReaderGoesAway) {
       << ReadText(FDir + "/cli.err");
 }
 
+// Values and command lines that cannot be used are refused with status 2 before the port is
+// opened: the port here does not exist, so opening it would give 3.
+TEST_F(TCliTest, BadValuesAreRefusedBeforeThePortOpens) {
+  const std::string port = "pts/999999";
+  const struct {
+    std::vector<std::string> Args;
+    const char* Stderr;
+  } cases[] = {
+      {{port, "issue", "--variant", "4", "--user-data", "0102XY"},
+       "--user-data: Данные пользователя должны быть шестнадцатеричными"},
+      {{port, "issue", "--variant", "1", "--factory-key", "FF FF FF"},
+       "--factory-key: Заводской ключ должен содержать 6 байт"},
+      {{port, "issue", "--variant", "1", "--emission", "70000"}, "--emission: Код эмиссии"},
+      {{port, "write-code", "--block", "4", "--code", "0x"},
+       "--code: Введен некорректный код карты"},
+      {{port, "write-code", "--block", "4", "--code", "0x100000000"},
+       "--code: Введен слишком длинный код карты (максимум 4 байт)"},
+      {{port, "write-params", "--block", "4", "--size", "4", "--key", "ABCDE"},
+       "--key: Ключ должен содержать 6 байт"},
+      {{port, "read-block", "--block", "4", "--key", "ABCDEF"},
+       "--key: Не удалось распознать пароль для считывания блока"},
+      {{port, "info", "extra"}, "команда info не принимает слов, получено \"extra\""},
+      {{port, "clear", "now"}, "команда clear не принимает слов"},
+      {{port, "mode", "on", "off"}, "ожидается on, off или query"},
+      {{"ports", "all"}, "команда ports не принимает слов"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Args[1]);
+    int status = -1;
+    const std::string out = RunCli(c.Args, status);
+    EXPECT_EQ(status, 2) << out;
+    EXPECT_EQ(out, "");
+    EXPECT_NE(ReadText(FDir + "/cli.err").find(c.Stderr), std::string::npos)
+        << ReadText(FDir + "/cli.err");
+  }
+}
+
+// With --json every refusal is one JSON object on stdout, also those of the command line.
+TEST_F(TCliTest, JsonRefusalsAreJson) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--json", "pts/1", "frobnicate"},
+      {"pts/1", "read-block", "--block", "4", "--bogus", "--json"},
+      {"--json", "pts/1", "read-block", "--block"},
+      {"--json", "info"},
+      {"--json"},
+      {"--json", "pts/999999", "issue", "--variant", "4", "--user-data", "XY"},
+      {"--json", "pts/999999", "info", "extra"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args.back());
+    int status = -1;
+    const std::string out = RunCli(args, status);
+    EXPECT_EQ(status, 2) << out;
+    EXPECT_EQ(out.rfind("{\"ok\":false,\"error\":\"", 0), 0u) << out;
+    EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+  }
+}
+
+// A typo in the user data leaves the card as it was: nothing is cleared.
+TEST_F(TCliTest, IssueWithBadUserDataLeavesTheCard) {
+  const std::string port = StartSim({"--card", "written"});
+  const std::vector<std::string> read = {port, "read-block", "--block",
+                                         "4",  "--key",      "A0A1A2A3A4A5"};
+  int status = -1;
+  const std::string before = RunCli(read, status);
+  ASSERT_EQ(status, 0) << before;
+  RunCli({port, "issue", "--variant", "4", "--user-data", "00112233445566778899ZZ"}, status);
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(RunCli(read, status), before);
+  EXPECT_EQ(status, 0);
+}
+
+// A six-character key is an ASCII key for kiren-cli as for the window.
+TEST_F(TCliTest, AsciiKeyForTheEmissionParameters) {
+  const std::string port = StartSim();
+  int status = -1;
+  const std::string out =
+      RunCli({port, "write-params", "--block", "4", "--size", "4", "--key", "ABCDEF"}, status);
+  EXPECT_EQ(status, 0) << out;
+  FSim->Write("show\n");
+  EXPECT_TRUE(FSim->WaitFor("emission: key 414243444546 block 4 offset 0 size 4", 5s))
+      << FSim->Output();
+}
+
+// The reader going away while a mode or priority command waits for its answer is a lost
+// link (status 3), not a failed command.
+TEST_F(TCliTest, LinkLostDuringModeOrPriority) {
+  const struct {
+    const char* Command;
+    const char* Cmd;
+    const char* Request;  // the command's request in the debug log
+    int Before;           // such requests sent while connecting (a silent one goes out once)
+  } cases[] = {{"mode", "52", ">> FE 04 52 02", 1}, {"priority", "a8", ">> FE 04 A8 02", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Command);
+    const std::string port = StartSim();
+    SimCommand(std::string("fault cmd ") + c.Cmd);
+    SimCommand("fault count all");
+    SimCommand("fault noanswer on");
+    auto cli = Cli({port, c.Command, "query"});
+    // Wait until the command's own request is out, then hang up.
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    int sent = 0;
+    while (sent <= c.Before && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(50ms);
+      sent = 0;
+      std::error_code ec;
+      for (const auto& file : std::filesystem::directory_iterator(FDir + "/logs", ec)) {
+        const std::string text = ReadText(file.path().string());
+        for (auto pos = text.find(c.Request); pos != std::string::npos;
+             pos = text.find(c.Request, pos + 1))
+          ++sent;
+      }
+    }
+    ASSERT_GT(sent, c.Before);
+    SimCommand("hangup");
+    EXPECT_EQ(cli->Wait(20s), 3) << cli->Output();
+    EXPECT_NE(ReadText(FDir + "/cli.err").find("Связь со считывателем потеряна"), std::string::npos)
+        << ReadText(FDir + "/cli.err");
+    FSim.reset();
+    std::filesystem::remove_all(FDir + "/logs");
+  }
+}
+
 }  // namespace
 }  // namespace kiren::test

@@ -9,11 +9,12 @@
 #include <chrono>
 
 #include "logging/dbg_logger.h"
+#include "operator/input.h"
+#include "operator/texts.h"
 #include "serial/com_port.h"
 #include "sim/card.h"
 #include "sim/firmware.h"
 #include "sim/pty_host.h"
-#include "ui/editor_rules.h"
 #include "window_fixture.h"
 
 namespace kiren::test {
@@ -118,7 +119,7 @@ TEST_F(TWindowFaultTest, SettingsUnwritable) {
   Edit("beBlockNo")->setText("8");
   WriteParameters();
   EXPECT_EQ(Firmware.EmissionParams().BlockNo, 8) << "the reader was written";
-  EXPECT_NE(StatusText().toStdString(), kMsgOk);
+  EXPECT_NE(StatusText().toStdString(), op::kMsgOk);
   EXPECT_TRUE(Sink->Boxes().empty());
   EXPECT_FALSE(QFile::exists(o.SettingsPath));
   Window.reset();
@@ -164,7 +165,7 @@ TEST_F(TWindowFaultTest, FullQueueFromTheWindow) {
   for (; clicks < 13 && !refused; ++clicks) {
     Window->Status().Clear();
     button->click();
-    refused = StatusText().toStdString() == kMsgReaderBusy;
+    refused = StatusText().toStdString() == op::kMsgReaderBusy;
   }
   EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5)) << "the window did not block";
   EXPECT_TRUE(refused);

@@ -4,10 +4,11 @@
 #include <filesystem>
 
 #include "logging/dbg_logger.h"
+#include "operator/input.h"
+#include "operator/texts.h"
 #include "serial/virtual_readers.h"
 #include "sim/firmware.h"
 #include "sim/pty_host.h"
-#include "ui/editor_rules.h"
 #include "window_fixture.h"
 
 namespace kiren::test {
@@ -312,7 +313,7 @@ TEST_F(TWindowE2E, CardCodeValidationWhileConnected) {
   Sink->Clear();
   Edit("medtReadBlockPassword")->setText("A1B2C3D4E5");
   Get<QPushButton>("btnReadBlock")->click();
-  EXPECT_EQ(Sink->Warnings(), std::vector<std::string>{kMsgBadReadBlockKey});
+  EXPECT_EQ(Sink->Warnings(), std::vector<std::string>{op::kMsgBadReadBlockKey});
   Edit("medtReadBlockPassword")->setText("FF FF FF FF FF FF");
   // 2^64 - 1 with size 8: eight FF bytes, then the field wraps to 0.
   Sink->Clear();
@@ -375,6 +376,40 @@ TEST_F(TWindowE2E, IssueEveryVariantAndClear) {
   EXPECT_FALSE(Get<QPushButton>("btnIssue")->isEnabled());
 }
 
+// Issuing values the window cannot use are refused in the warning box before anything is
+// queued, so the card in the field is neither cleared nor issued.
+TEST_F(TWindowE2E, IssueRefusalsLeaveTheCard) {
+  WriteSmbConf("REROD");
+  Firmware.PutCard(sim::NewClassic1K(kUid));
+  CreateWindow();
+  Connect();
+  ASSERT_TRUE(WaitFor([&] { return Get<QPushButton>("btnIssue")->isEnabled(); }));
+  auto* variant = Get<QComboBox>("cbVarIssue");
+  variant->setCurrentIndex(0);
+  Get<QSpinBox>("seCodeEmitent")->setValue(100);
+  ASSERT_EQ(Run(Get<QPushButton>("btnIssue")), kOk);
+  std::vector<sim::TBlock16> before;
+  for (int b = 0; b < 8; ++b)
+    before.push_back(Block(b));
+  const struct {
+    const char* Variant;
+    const char* FactoryKey;
+    std::string Warning;
+  } cases[] = {{"другой", "FF FF FF FF FF FF", op::kMsgBadVariant},
+               {"Сорвел", "FF FF", op::kMsgBadFactoryKey}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Variant);
+    Sink->Clear();
+    variant->setEditText(QString::fromUtf8(c.Variant));
+    Edit("medtPassword")->setText(c.FactoryKey);
+    Get<QPushButton>("btnIssue")->click();
+    EXPECT_EQ(Sink->Warnings(), std::vector<std::string>{c.Warning});
+    RepresentCard();
+    for (int b = 0; b < 8; ++b)
+      EXPECT_EQ(Block(b), before[static_cast<std::size_t>(b)]) << "block " << b;
+  }
+}
+
 TEST_F(TWindowE2E, ModeAndPriorityCommands) {
   Connect();
   EXPECT_EQ(Run(Action("miCheckMode")),
@@ -396,7 +431,7 @@ TEST_F(TWindowE2E, FullQueueIsRefusedWithoutBlocking) {
   // The worker cannot report while this thread is busy, so the queue fills up.
   for (int i = 0; i < 15; ++i)
     item->trigger();
-  EXPECT_EQ(StatusText(), QString::fromStdString(kMsgReaderBusy));
+  EXPECT_EQ(StatusText(), QString::fromStdString(op::kMsgReaderBusy));
   EXPECT_EQ(StatusColor(), TStatusInformer::kErrorColor);
   // The queued commands still complete.
   EXPECT_TRUE(WaitFor([&] { return StatusText() == "Конфигурация успешно считана"; }));

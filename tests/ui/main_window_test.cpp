@@ -3,9 +3,10 @@
 #include <QCoreApplication>
 #include <QTest>
 
+#include "operator/input.h"
+#include "operator/texts.h"
 #include "protocol/protocol.h"
 #include "ui/device_monitor.h"
-#include "ui/editor_rules.h"
 #include "window_fixture.h"
 #include "worker/actions.h"
 
@@ -269,14 +270,14 @@ TEST_F(TMainWindow, WriteParametersValidation) {
     const char* Size;
     std::vector<std::string> Boxes;  // "question:<sector>" or warning texts
   } cases[] = {
-      {"FF FF FF FF FF", "4", "0", "4", {kMsgKeyMustHave6Bytes}},
-      {"FF FF FF FF FF F", "4", "0", "4", {kMsgKeyMustHave6Bytes}},
+      {"FF FF FF FF FF", "4", "0", "4", {op::kMsgKeyMustHave6Bytes}},
+      {"FF FF FF FF FF F", "4", "0", "4", {op::kMsgKeyMustHave6Bytes}},
       {"FF FF FF FF FF FF", "4", "0", "4", {}},
       {"ABCDEF", "3", "0", "4", {"question:0"}},
       {"FF FF FF FF FF FF", "7", "0", "4", {"question:1"}},
-      {"FF FF FF FF FF FF", "4", "12", "5", {kMsgOffsetSizeTooBig}},
-      {"FF FF FF FF FF FF", "3", "12", "5", {"question:0", kMsgOffsetSizeTooBig}},
-      {"FF FF FF FF FF FF", "", "0", "4", {ConversionErrorText("")}},
+      {"FF FF FF FF FF FF", "4", "12", "5", {op::kMsgOffsetSizeTooBig}},
+      {"FF FF FF FF FF FF", "3", "12", "5", {"question:0", op::kMsgOffsetSizeTooBig}},
+      {"FF FF FF FF FF FF", "", "0", "4", {op::ConversionErrorText("")}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.Key) + " block " + c.Block);
@@ -440,7 +441,7 @@ TEST_F(TMainWindow, CardCodeDoneIncrementsAndStores) {
   // An increment that is refused leaves the field as it is, with a warning.
   code->setText(QString(20, 'F'));
   Window->CardCodeDone(ok);
-  EXPECT_EQ(Sink->Warnings(), std::vector<std::string>{kMsgIncCodeTooLong});
+  EXPECT_EQ(Sink->Warnings(), std::vector<std::string>{op::kMsgIncCodeTooLong});
   EXPECT_EQ(code->text(), QString(20, 'F'));
 }
 

@@ -1,5 +1,5 @@
-// Pure rules of the main window: enabling rules, service gate, key and card-code parsing,
-// card-code increment and the settings file.
+// Pure rules of the main window: enabling rules, service gate and the settings file. (Keys,
+// card codes and the other operator inputs are the operator layer's, tests/operator.)
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "operator/reader.h"
 #include "ui/control_rules.h"
-#include "ui/editor_rules.h"
 #include "ui/is_kiren.h"
 #include "ui/settings_file.h"
 
@@ -28,157 +28,207 @@ struct TRulesCase {
   TControlState State;
   bool PortClosed;
   // Expected flags.
-  bool Port, WritePerco, EmitCard, Wiegand, ReadBlockTab;
-  bool SetMode, ReadConfig, IssueTab, EmissionTab;
+  bool Port = false;
+  bool WritePerco = false;
+  bool EmitCard = false;
+  bool Wiegand = false;
+  bool ReadBlockTab = false;
+  bool SetMode = false;
+  bool ReadConfig = false;
+  bool IssueTab = false;
+  bool EmissionTab = false;
   std::optional<bool> ClearCard;
 };
 
 TEST(ControlRules, Table) {
-  // State fields: WorkerExists, CardIsHere, VerMajor, ServiceGate, IssueTabVisible.
   const TRulesCase cases[] = {
-      {"closed at start",
-       {false, false, 0, false, false},
-       true,
-       true,
-       false,
-       false,
-       false,
-       false,
-       false,
-       false,
-       false,
-       true,
-       std::nullopt},
-      {"closed, gate open",
-       {false, false, 0, true, false},
-       true,
-       true,
-       false,
-       false,
-       false,
-       true,
-       false,
-       false,
-       false,
-       true,
-       std::nullopt},
-      {"opening, no version yet",
-       {false, false, 0, true, false},
-       false,
-       false,
-       true,
-       false,
-       false,
-       true,
-       false,
-       false,
-       false,
-       true,
-       std::nullopt},
-      {"open v2 with card",
-       {true, true, 2, false, false},
-       false,
-       false,
-       true,
-       true,
-       false,
-       false,
-       false,
-       true,
-       false,
-       true,
-       std::nullopt},
-      {"open v3 no card",
-       {true, false, 3, false, false},
-       false,
-       false,
-       true,
-       false,
-       false,
-       false,
-       false,
-       true,
-       false,
-       true,
-       std::nullopt},
-      {"open v4 with card",
-       {true, true, 4, false, false},
-       false,
-       false,
-       true,
-       true,
-       true,
-       false,
-       true,
-       true,
-       false,
-       true,
-       std::nullopt},
-      {"open v5, gate open, card",
-       {true, true, 5, true, false},
-       false,
-       false,
-       true,
-       true,
-       true,
-       true,
-       true,
-       true,
-       true,
-       false,
-       true},
-      {"open v2, gate open, card",
-       {true, true, 2, true, false},
-       false,
-       false,
-       true,
-       true,
-       false,
-       true,
-       false,
-       true,
-       true,
-       false,
-       false},
-      {"open v5, gate open, no card",
-       {true, false, 5, true, false},
-       false,
-       false,
-       true,
-       false,
-       true,
-       true,
-       true,
-       true,
-       true,
-       false,
-       false},
-      {"closed after issue tab shown",
-       {false, true, 5, true, true},
-       true,
-       true,
-       false,
-       false,
-       false,
-       true,
-       false,
-       false,
-       true,
-       false,
-       false},
-      {"closed, gate shut, issue tab kept",
-       {false, false, 5, false, true},
-       true,
-       true,
-       false,
-       false,
-       false,
-       false,
-       false,
-       false,
-       true,
-       false,
-       false},
+      {.Name = "closed at start",
+       .State = {.WorkerExists = false,
+                 .CardIsHere = false,
+                 .VerMajor = 0,
+                 .ServiceGate = false,
+                 .IssueTabVisible = false},
+       .PortClosed = true,
+       .Port = true,
+       .WritePerco = false,
+       .EmitCard = false,
+       .Wiegand = false,
+       .ReadBlockTab = false,
+       .SetMode = false,
+       .ReadConfig = false,
+       .IssueTab = false,
+       .EmissionTab = true,
+       .ClearCard = std::nullopt},
+      {.Name = "closed, gate open",
+       .State = {.WorkerExists = false,
+                 .CardIsHere = false,
+                 .VerMajor = 0,
+                 .ServiceGate = true,
+                 .IssueTabVisible = false},
+       .PortClosed = true,
+       .Port = true,
+       .WritePerco = false,
+       .EmitCard = false,
+       .Wiegand = false,
+       .ReadBlockTab = true,
+       .SetMode = false,
+       .ReadConfig = false,
+       .IssueTab = false,
+       .EmissionTab = true,
+       .ClearCard = std::nullopt},
+      {.Name = "opening, no version yet",
+       .State = {.WorkerExists = false,
+                 .CardIsHere = false,
+                 .VerMajor = 0,
+                 .ServiceGate = true,
+                 .IssueTabVisible = false},
+       .PortClosed = false,
+       .Port = false,
+       .WritePerco = true,
+       .EmitCard = false,
+       .Wiegand = false,
+       .ReadBlockTab = true,
+       .SetMode = false,
+       .ReadConfig = false,
+       .IssueTab = false,
+       .EmissionTab = true,
+       .ClearCard = std::nullopt},
+      {.Name = "open v2 with card",
+       .State = {.WorkerExists = true,
+                 .CardIsHere = true,
+                 .VerMajor = 2,
+                 .ServiceGate = false,
+                 .IssueTabVisible = false},
+       .PortClosed = false,
+       .Port = false,
+       .WritePerco = true,
+       .EmitCard = true,
+       .Wiegand = false,
+       .ReadBlockTab = false,
+       .SetMode = false,
+       .ReadConfig = true,
+       .IssueTab = false,
+       .EmissionTab = true,
+       .ClearCard = std::nullopt},
+      {.Name = "open v3 no card",
+       .State = {.WorkerExists = true,
+                 .CardIsHere = false,
+                 .VerMajor = 3,
+                 .ServiceGate = false,
+                 .IssueTabVisible = false},
+       .PortClosed = false,
+       .Port = false,
+       .WritePerco = true,
+       .EmitCard = false,
+       .Wiegand = false,
+       .ReadBlockTab = false,
+       .SetMode = false,
+       .ReadConfig = true,
+       .IssueTab = false,
+       .EmissionTab = true,
+       .ClearCard = std::nullopt},
+      {.Name = "open v4 with card",
+       .State = {.WorkerExists = true,
+                 .CardIsHere = true,
+                 .VerMajor = 4,
+                 .ServiceGate = false,
+                 .IssueTabVisible = false},
+       .PortClosed = false,
+       .Port = false,
+       .WritePerco = true,
+       .EmitCard = true,
+       .Wiegand = true,
+       .ReadBlockTab = false,
+       .SetMode = true,
+       .ReadConfig = true,
+       .IssueTab = false,
+       .EmissionTab = true,
+       .ClearCard = std::nullopt},
+      {.Name = "open v5, gate open, card",
+       .State = {.WorkerExists = true,
+                 .CardIsHere = true,
+                 .VerMajor = 5,
+                 .ServiceGate = true,
+                 .IssueTabVisible = false},
+       .PortClosed = false,
+       .Port = false,
+       .WritePerco = true,
+       .EmitCard = true,
+       .Wiegand = true,
+       .ReadBlockTab = true,
+       .SetMode = true,
+       .ReadConfig = true,
+       .IssueTab = true,
+       .EmissionTab = false,
+       .ClearCard = true},
+      {.Name = "open v2, gate open, card",
+       .State = {.WorkerExists = true,
+                 .CardIsHere = true,
+                 .VerMajor = 2,
+                 .ServiceGate = true,
+                 .IssueTabVisible = false},
+       .PortClosed = false,
+       .Port = false,
+       .WritePerco = true,
+       .EmitCard = true,
+       .Wiegand = false,
+       .ReadBlockTab = true,
+       .SetMode = false,
+       .ReadConfig = true,
+       .IssueTab = true,
+       .EmissionTab = false,
+       .ClearCard = false},
+      {.Name = "open v5, gate open, no card",
+       .State = {.WorkerExists = true,
+                 .CardIsHere = false,
+                 .VerMajor = 5,
+                 .ServiceGate = true,
+                 .IssueTabVisible = false},
+       .PortClosed = false,
+       .Port = false,
+       .WritePerco = true,
+       .EmitCard = false,
+       .Wiegand = true,
+       .ReadBlockTab = true,
+       .SetMode = true,
+       .ReadConfig = true,
+       .IssueTab = true,
+       .EmissionTab = false,
+       .ClearCard = false},
+      {.Name = "closed after issue tab shown",
+       .State = {.WorkerExists = false,
+                 .CardIsHere = true,
+                 .VerMajor = 5,
+                 .ServiceGate = true,
+                 .IssueTabVisible = true},
+       .PortClosed = true,
+       .Port = true,
+       .WritePerco = false,
+       .EmitCard = false,
+       .Wiegand = false,
+       .ReadBlockTab = true,
+       .SetMode = false,
+       .ReadConfig = false,
+       .IssueTab = true,
+       .EmissionTab = false,
+       .ClearCard = false},
+      {.Name = "closed, gate shut, issue tab kept",
+       .State = {.WorkerExists = false,
+                 .CardIsHere = false,
+                 .VerMajor = 5,
+                 .ServiceGate = false,
+                 .IssueTabVisible = true},
+       .PortClosed = true,
+       .Port = true,
+       .WritePerco = false,
+       .EmitCard = false,
+       .Wiegand = false,
+       .ReadBlockTab = false,
+       .SetMode = false,
+       .ReadConfig = false,
+       .IssueTab = true,
+       .EmissionTab = false,
+       .ClearCard = false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -201,7 +251,7 @@ TEST(ControlRules, Table) {
 TEST(ControlRules, ServiceRulesFollowTheirOwnArgument) {
   // ShowDevInfo applies the service rules with "connected" although UpdateControls ran
   // without a worker; only the argument counts.
-  const TControlState s{false, true, 4, false, false};
+  const TControlState s{.WorkerExists = false, .CardIsHere = true, .VerMajor = 4};
   EXPECT_TRUE(ServiceRules(s, true).SetModeEnabled);
   EXPECT_FALSE(ServiceRules(s, false).SetModeEnabled);
 }
@@ -210,11 +260,11 @@ TEST(ControlRules, ModeCaptionAndNextModeValue) {
   EXPECT_EQ(ModeMenuCaption(1), kModeOffCaption);
   for (int tag : {0, 2, 0x55, 255})
     EXPECT_EQ(ModeMenuCaption(tag), kModeOnCaption);
-  EXPECT_EQ(NextModeValue(0), 1);
-  EXPECT_EQ(NextModeValue(1), 0);
-  EXPECT_EQ(NextModeValue(3), 254);
-  EXPECT_EQ(NextModeValue(0x55), 172);
-  EXPECT_EQ(NextModeValue(255), 2);
+  EXPECT_EQ(op::NextModeValue(0), 1);
+  EXPECT_EQ(op::NextModeValue(1), 0);
+  EXPECT_EQ(op::NextModeValue(3), 254);
+  EXPECT_EQ(op::NextModeValue(0x55), 172);
+  EXPECT_EQ(op::NextModeValue(255), 2);
 }
 
 // ---- Service gate -----------------------------------------------------------------------------
@@ -264,170 +314,6 @@ TEST_F(TSmbConf, GateIsFixedAfterFirstUse) {
   Write("[global]\nworkgroup = OTHER\n");
   EXPECT_TRUE(gate.IsKiren());
   EXPECT_FALSE(TServiceGate(path).IsKiren());
-}
-
-// ---- Keys -----------------------------------------------------------------------------------
-
-TEST(EditorRules, TryParseKey) {
-  const TKey ff{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  const struct {
-    const char* Text;
-    bool Ok;
-    TKey Key;
-  } cases[] = {
-      {"FF FF FF FF FF FF", true, ff},
-      {"FFFFFFFFFFFF", true, ff},
-      {"  FF FF FF FF FF FF \t", true, ff},
-      {"ff ffFF ff ffff", true, ff},
-      {"ABCDEF", true, {0x41, 0x42, 0x43, 0x44, 0x45, 0x46}},
-      {"FFFFFF", true, {0x46, 0x46, 0x46, 0x46, 0x46, 0x46}},
-      {"ключ12", true, {0xEA, 0xEB, 0xFE, 0xF7, 0x31, 0x32}},
-      {"A0 A1 A2 A3 A4 A5", true, {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5}},
-      {"FF FF FF FF FF", false, {}},
-      {"FF FF FF FF FF F", false, {}},
-      {"FF FF FF FF FF FF FF", false, {}},
-      {"GG GG GG GG GG GG", false, {}},
-      {"", false, {}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.Text);
-    TKey key{};
-    EXPECT_EQ(TryParseKey(c.Text, key), c.Ok);
-    if (c.Ok) {
-      EXPECT_EQ(key, c.Key);
-    }
-  }
-}
-
-// ---- Card code --------------------------------------------------------------------------------
-
-TEST(EditorRules, CardCodeBytes) {
-  const struct {
-    const char* Text;
-    bool Hex;
-    int Size;
-    Bytes Expected;  // empty: refused with Message
-    std::string Message;
-  } cases[] = {
-      {"300", false, 4, {0x00, 0x00, 0x01, 0x2C}, ""},
-      {"0", false, 4, {0, 0, 0, 0}, ""},
-      {" 255 ", false, 4, {0, 0, 0, 0xFF}, ""},
-      {"18446744073709551615", false, 8, Bytes(8, 0xFF), ""},
-      {"18446744073709551615",
-       false,
-       10,
-       {0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-       ""},
-      {"18446744073709551615", false, 7, {}, "Введен слишком длинный код карты (максимум 7 байт)"},
-      {"18446744073709551616", false, 8, {}, kMsgBadCardCode},
-      {"12a", false, 4, {}, kMsgBadCardCode},
-      {"", false, 4, {}, kMsgBadCardCode},
-      {"-1", false, 4, {}, kMsgBadCardCode},
-      {"00FF", true, 4, {0, 0, 0, 0xFF}, ""},
-      {"abc", true, 4, {0, 0, 0x0A, 0xBC}, ""},
-      {"AB CD", true, 4, {}, kMsgBadCardCode},
-      {"0102030405", true, 5, {1, 2, 3, 4, 5}, ""},
-      {"010203040506", true, 5, {}, "Введен слишком длинный код карты (максимум 5 байт)"},
-      // A size no field allows: padded to 11 bytes, which the action then refuses.
-      {"1", false, 2147483647, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, ""},
-      {"XY", true, 4, {}, kMsgBadCardCode},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.Text) + (c.Hex ? " hex" : " dec"));
-    if (c.Message.empty()) {
-      EXPECT_EQ(CardCodeBytes(c.Text, c.Hex, c.Size), c.Expected);
-    } else {
-      try {
-        CardCodeBytes(c.Text, c.Hex, c.Size);
-        ADD_FAILURE() << "accepted";
-      } catch (const TInputError& e) {
-        EXPECT_EQ(e.what(), c.Message);
-      }
-    }
-  }
-}
-
-TEST(EditorRules, IncCardCodeText) {
-  const struct {
-    const char* Text;
-    bool Hex;
-    const char* Expected;  // nullptr: refused with Message
-    std::string Message;
-  } cases[] = {
-      {"0", false, "1", ""},
-      {"299", false, "300", ""},
-      {"9223372036854775807", false, "9223372036854775808", ""},
-      {"18446744073709551615", false, "0", ""},
-      {"18446744073709551616", false, nullptr, kMsgCannotIncCode},
-      {"abc", false, nullptr, kMsgCannotIncCode},
-      {"00FF", true, "100", ""},
-      {"ff", true, "100", ""},
-      {"FFFFFFFFFFFFFFFF", true, "0", ""},
-      // Beyond 64 bits the hexadecimal digits are incremented in place.
-      {"1FFFFFFFFFFFFFFFFF", true, "200000000000000000", ""},
-      {"FFFFFFFFFFFFFFFFFFFF", true, nullptr, kMsgIncCodeTooLong},
-      {"FFFFFFFFFFFFFFFFFFFFF", true, nullptr, kMsgIncCodeTooLong},
-      {"FFFFFFFFFFFFFFFFFFF", true, "10000000000000000000", ""},
-      {"", true, "01", ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.Text) + (c.Hex ? " hex" : " dec"));
-    if (c.Expected) {
-      EXPECT_EQ(IncCardCodeText(c.Text, c.Hex), c.Expected);
-    } else {
-      try {
-        IncCardCodeText(c.Text, c.Hex);
-        ADD_FAILURE() << "accepted";
-      } catch (const TInputError& e) {
-        EXPECT_EQ(e.what(), c.Message);
-      }
-    }
-  }
-}
-
-TEST(EditorRules, IncHexDigits) {
-  std::string s = "19";
-  IncHexDigits(s, 2);
-  EXPECT_EQ(s, "1A");
-  s = "0F";
-  IncHexDigits(s, 2);
-  EXPECT_EQ(s, "10");
-  s = "FF";
-  IncHexDigits(s, 2);
-  EXPECT_EQ(s, "100");
-  s = "1F";
-  IncHexDigits(s, 1);  // at position 1 only the first digit counts
-  EXPECT_EQ(s, "2F");
-  s = "";
-  IncHexDigits(s, 0);
-  EXPECT_EQ(s, "1");
-  s = "A F";
-  EXPECT_THROW(IncHexDigits(s, 3), TInputError);  // the carry reaches the blank
-  s = "1Ж";  // the message names the whole character, not one of its bytes
-  try {
-    IncHexDigits(s, s.size());
-    ADD_FAILURE();
-  } catch (const TInputError& e) {
-    EXPECT_EQ(std::string(e.what()), ConversionErrorText("$Ж"));
-  }
-}
-
-TEST(EditorRules, NumbersAndTexts) {
-  EXPECT_EQ(StrToInt("252"), 252);
-  EXPECT_EQ(StrToInt("-3"), -3);
-  try {
-    StrToInt("");
-    ADD_FAILURE();
-  } catch (const TInputError& e) {
-    EXPECT_EQ(std::string(e.what()), ConversionErrorText(""));
-  }
-  EXPECT_THROW(StrToInt("1x"), TInputError);
-  EXPECT_EQ(AddrText(4, 2, 5), "Блок: 4, Смещение: 2\r\nРазмер: 5");
-  EXPECT_EQ(TrailerQuestionText(0),
-            "Запись данных в указанный блок может привести к выходу из строя сектора №0 и "
-            "невозможности использовать карту в рамках данной эмиссии. \r\n\r\n"
-            "Если Вы уверены в своих действиях и настаиваете на продолжении, нажмите \"Да\".");
-  EXPECT_EQ(TrimText(" \t\r\nab c\x01 "), "ab c");
 }
 
 // ---- Settings file ----------------------------------------------------------------------------

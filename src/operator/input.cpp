@@ -1,4 +1,4 @@
-#include "ui/editor_rules.h"
+#include "operator/input.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,8 +7,9 @@
 #include "base/codepage.h"
 #include "base/text_utils.h"
 #include "base/utf8.h"
+#include "operator/texts.h"
 
-namespace kiren {
+namespace kiren::op {
 
 namespace {
 
@@ -49,10 +50,19 @@ std::string TrimText(const std::string& AText) {
   return AText.substr(first, last - first);
 }
 
-int StrToInt(const std::string& AText) {
+int StrToInt(const std::string& AText, TField AField) {
   int v = 0;
   if (!TryStrToInt(AText, v))
-    throw TInputError(ConversionErrorText(AText));
+    throw TInputError(ConversionErrorText(AText), AField);
+  return v;
+}
+
+int IntInRange(const std::string& AText, int AMin, int AMax, TField AField) {
+  const int v = StrToInt(AText, AField);
+  if (v < AMin || v > AMax)
+    throw TInputError("ожидается целое число от " + std::to_string(AMin) + " до " +
+                          std::to_string(AMax) + ", получено \"" + AText + "\"",
+                      AField);
   return v;
 }
 
@@ -74,10 +84,10 @@ bool TryStrToUInt64(const std::string& AText, bool AHex, std::uint64_t& AValue) 
   return true;
 }
 
-bool TryParseKey(const std::string& AText, TKey& AKey) {
+bool TryParseKey(const std::string& AText, TKey& AKey, TKeyForm AForm) {
   const std::string t = TrimText(AText);
   Bytes bytes;
-  if (Utf8ToU32(t).size() == AKey.size()) {
+  if (AForm == TKeyForm::AsciiOrHex && Utf8ToU32(t).size() == AKey.size()) {
     bytes = EncodeText(t, TCodePage::Cp1251);
   } else if (!HexStrToBytes(t, bytes)) {
     return false;
@@ -88,12 +98,33 @@ bool TryParseKey(const std::string& AText, TKey& AKey) {
   return true;
 }
 
+TKey ParseKey(const std::string& AText, TKeyForm AForm, const std::string& AMessage,
+              TField AField) {
+  TKey key{};
+  if (!TryParseKey(AText, key, AForm))
+    throw TInputError(AMessage, AField);
+  return key;
+}
+
+TCardCodeText CardCodeFromNotation(const std::string& AText) {
+  if (AText.rfind("0x", 0) == 0 || AText.rfind("0X", 0) == 0)
+    return {AText.substr(2), true};
+  return {AText, false};
+}
+
+std::string CardCodeNotation(const TCardCodeText& ACode) {
+  return ACode.Hex ? "0x" + ACode.Digits : ACode.Digits;
+}
+
 Bytes CardCodeBytes(const std::string& AText, bool AHex, int ASize) {
   std::string t = AText;
+  // Without a digit there is no code: padding would turn it into zeros.
+  if (TrimBlanks(AText).empty())
+    throw TInputError(kMsgBadCardCode, TField::CardCode);
   if (!AHex) {
     std::uint64_t v = 0;
     if (!TryStrToUInt64(AText, false, v))
-      throw TInputError(kMsgBadCardCode);
+      throw TInputError(kMsgBadCardCode, TField::CardCode);
     char buf[24];
     std::snprintf(buf, sizeof buf, "%02llX", static_cast<unsigned long long>(v));
     t = buf;
@@ -107,9 +138,9 @@ Bytes CardCodeBytes(const std::string& AText, bool AHex, int ASize) {
     t.insert(0, wanted - t.size(), '0');
   Bytes bytes;
   if (!HexStrToBytes(t, bytes))
-    throw TInputError(kMsgBadCardCode);
+    throw TInputError(kMsgBadCardCode, TField::CardCode);
   if (static_cast<long long>(bytes.size()) > ASize)
-    throw TInputError(FormatMsg(kMsgCardCodeTooLong, ASize));
+    throw TInputError(FormatMsg(kMsgCardCodeTooLong, ASize), TField::CardCode);
   return bytes;
 }
 
@@ -124,7 +155,7 @@ void IncHexDigits(std::string& AText, std::size_t APosition) {
     char& c = AText[APosition - 1];
     const int d = HexDigitValue(c);
     if (d < 0)
-      throw TInputError(ConversionErrorText("$" + CharAt(AText, APosition - 1)));
+      throw TInputError(ConversionErrorText("$" + CharAt(AText, APosition - 1)), TField::CardCode);
     if (d + 1 <= 15) {
       c = kDigits[d + 1];
       return;
@@ -143,13 +174,13 @@ std::string IncCardCodeText(const std::string& AText, bool AHex) {
     return buf;
   }
   if (!AHex)
-    throw TInputError(kMsgCannotIncCode);
+    throw TInputError(kMsgCannotIncCode, TField::CardCode);
   std::string s = AText;
   IncHexDigits(s, s.size());
   if (s.size() % 2 != 0)
     s.insert(0, "0");
   if (s.size() > 20)
-    throw TInputError(kMsgIncCodeTooLong);
+    throw TInputError(kMsgIncCodeTooLong, TField::CardCode);
   return s;
 }
 
@@ -175,4 +206,4 @@ std::string FormatMsg(const std::string& AFormat, int AValue) {
   return out;
 }
 
-}  // namespace kiren
+}  // namespace kiren::op

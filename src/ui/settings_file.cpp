@@ -1,14 +1,14 @@
 #include "ui/settings_file.h"
 
+#include "base/user_files.h"
+
 #include <stdio.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryFile>
-#include <cstdlib>
 
 namespace kiren {
 
@@ -16,26 +16,11 @@ namespace {
 
 const QString kSection = QStringLiteral("Common/");
 
-bool IsWritableDir(const std::string& ADir) {
-  return !ADir.empty() && QFileInfo(QString::fromStdString(ADir)).isDir() &&
-         ::access(ADir.c_str(), W_OK | X_OK) == 0;
-}
-
-QString UserConfigHome(const std::string& AConfigHome) {
-  if (!AConfigHome.empty())
-    return QString::fromStdString(AConfigHome);
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg && *xdg == '/')
-    return QString::fromLocal8Bit(xdg);
-  return QDir::homePath() + QStringLiteral("/.config");
-}
-
 }  // namespace
 
 QString SettingsFilePath(const std::string& AProgramDir, const std::string& AConfigHome) {
-  if (IsWritableDir(AProgramDir))
-    return QDir(QString::fromStdString(AProgramDir)).filePath(kSettingsFileName);
-  return QDir(UserConfigHome(AConfigHome) + QStringLiteral("/kiren")).filePath(kSettingsFileName);
+  return QString::fromStdString(ProgramFilePath(AProgramDir, kSettingsFileName.toStdString(),
+                                                TUserFolder::Config, AConfigHome));
 }
 
 std::optional<QString> TSettingsFile::Value(const QString& AKey) const {

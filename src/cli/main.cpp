@@ -7,6 +7,7 @@
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "logging/dbg_logger.h"
 
 namespace {
 
@@ -35,6 +36,11 @@ int main(int argc, char** argv) {
     std::cerr << "kiren-cli: " << e.what() << "\nСправка: kiren-cli --help" << std::endl;
     return kExitUsage;
   }
+  if (args.Version) {
+    std::cout << "kiren-cli " KIREN_VERSION "\n";
+    return kExitOk;
+  }
+  kiren::SetMaskKeys(args.MaskKeys);
   if (args.Help || args.Command == nullptr) {
     std::cout << HelpText(args.Command);
     return args.Help ? kExitOk : kExitUsage;

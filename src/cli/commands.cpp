@@ -678,8 +678,10 @@ std::string HelpText(const TCommandSpec* ACommand) {
       text += "  " + PadRight(name, 24) + command.Summary + "\n";
     }
     text +=
-        "\n  --json   вывод в JSON, по объекту на строку\n"
-        "  --help   справка; kiren-cli КОМАНДА --help — по команде\n\n"
+        "\n  --json        вывод в JSON, по объекту на строку\n"
+        "  --mask-keys   ключи в запросах загрузки ключа в журнале обмена: ** ** ** ** ** **\n"
+        "  --help        справка; kiren-cli КОМАНДА --help — по команде\n"
+        "  --version     версия программы\n\n"
         "write-code, issue, clear и write-params заносят каждую попытку в журнал выдачи\n"
         "(journal.sqlite3 рядом с программой или в ~/.local/share/kiren/); write-code, issue\n"
         "и clear после операции проверяют карту и то, что сообщает о ней считыватель.\n\n"

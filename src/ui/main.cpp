@@ -5,9 +5,11 @@
 //   --connect            open the selected port at start
 //   --screenshot FILE    save a picture of the window to FILE (PNG) after --quit-after
 //   --quit-after MS      close the window MS milliseconds after start
+// --help and --version answer without a display (no window system is touched for them).
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
+#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -24,10 +26,11 @@ struct TDemoOptions {
   int QuitAfterMs = -1;
 };
 
-TDemoOptions ParseOptions(const QApplication& AApp) {
+TDemoOptions ParseOptions(const QCoreApplication& AApp) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Настройка Кирен-М1"));
   parser.addHelpOption();
+  parser.addVersionOption();
   const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port to select."),
                                 QStringLiteral("NAME"));
   const QCommandLineOption connect(QStringLiteral("connect"),
@@ -51,11 +54,30 @@ TDemoOptions ParseOptions(const QApplication& AApp) {
   return o;
 }
 
+bool AsksForHelpOrVersion(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i)
+    for (const char* option : {"-h", "-?", "--help", "--help-all", "-v", "--version"})
+      if (std::strcmp(argv[i], option) == 0)
+        return true;
+  return false;
+}
+
+void SetNames() {
+  QCoreApplication::setApplicationName(QStringLiteral("kiren-setup"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(KIREN_VERSION));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (AsksForHelpOrVersion(argc, argv)) {
+    QCoreApplication core(argc, argv);
+    SetNames();
+    ParseOptions(core);  // prints the text and ends the program
+    return 0;
+  }
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("kiren-setup"));
+  SetNames();
   const TDemoOptions demo = ParseOptions(app);
 
   // Message boxes of the core (also raised on the worker's thread) show on this thread.

@@ -4,6 +4,7 @@
 
 #include "base/message_sink.h"
 #include "base/text_utils.h"
+#include "logging/dbg_logger.h"
 #include "operator/params.h"
 #include "operator/reader.h"
 #include "operator/texts.h"
@@ -206,6 +207,7 @@ void TfMain::ReadBlockDone(TThAction& AAction) {
 // ---- settings.ini -----------------------------------------------------------------------------
 
 void TfMain::LoadSettings() {
+  SetMaskKeys(FSettings.MaskKeys());
   const std::pair<const QString&, QLineEdit*> fields[] = {
       {kKeyBlockNo, ui->beBlockNo}, {kKeyOffset, ui->beOffset}, {kKeySize, ui->beSize}};
   for (const auto& [key, edit] : fields)

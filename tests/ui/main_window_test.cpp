@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include "protocol/protocol.h"
+#include "ui/connection_end.h"
 #include "ui/device_monitor.h"
 #include "ui/editor_rules.h"
 #include "window_fixture.h"
@@ -59,6 +60,33 @@ TCardInfo Card(std::uint16_t AStatus, std::string ADesc = {}) {
 }
 
 using TMainWindow = TWindowTest;
+
+TEST(ConnectionEndText, OneLinePerReason) {
+  using R = TEndReason;
+  const std::vector<TPortHolder> none, one = {{41, "minicom"}}, two = {{41, "minicom"}, {7, ""}};
+  const struct {
+    TEndReason Reason;
+    std::string PortError;
+    int VersionError;
+    std::vector<TPortHolder> Holders;
+    const char* Text;
+  } cases[] = {
+      {R::Requested, "", 0, none, ""},
+      {R::PortBusy, "", 0, none, "Порт pts/3 занят другой программой"},
+      {R::PortBusy, "", 0, one, "Порт pts/3 занят программой minicom (PID 41)"},
+      {R::PortBusy, "", 0, two, "Порт pts/3 заняли программы minicom (PID 41), ? (PID 7)"},
+      {R::PortNotFound, "", 0, none, "Порт pts/3 не найден"},
+      {R::PortFailed, "Permission denied", 0, none, "Порт pts/3 не открывается: Permission denied"},
+      {R::DeviceGone, "", 0, none, "Считыватель отключён (Порт pts/3)"},
+      {R::NoVersion, "", kResTimeout, none, "Считыватель не ответил на запрос версии (Порт pts/3)"},
+      {R::NoVersion, "", kResBadAnswer, none, "Запрос версии не выполнен, ошибка 4 (Порт pts/3)"},
+      {R::Failure, "", 0, none, "Связь со считывателем прервана из-за ошибки (Порт pts/3)"},
+  };
+  for (const auto& c : cases) {
+    const TConnectionEnd end{c.Reason, "pts/3", c.PortError, c.VersionError, c.Holders};
+    EXPECT_EQ(ConnectionEndText(end), c.Text);
+  }
+}
 
 TEST_F(TMainWindow, StartUpState) {
   CreateWindow();

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <thread>

@@ -476,36 +476,46 @@ TCard IssuedClassic1K(TIssueLayout ALayout, const Bytes& AUid) {
   return card;
 }
 
+namespace {
+
+using TPresetFactory = TCard (*)(const Bytes&);
+
+struct TPreset {
+  const char* Name;
+  TPresetFactory Make;
+};
+
+// In the order the console lists them.
+constexpr TPreset kPresets[] = {
+    {"new1k", NewClassic1K},
+    {"written", WrittenClassic1K},
+    {"sorvel", [](const Bytes& AUid) { return IssuedClassic1K(TIssueLayout::Sorvel, AUid); }},
+    {"devu", [](const Bytes& AUid) { return IssuedClassic1K(TIssueLayout::DEVU, AUid); }},
+    {"combined", [](const Bytes& AUid) { return IssuedClassic1K(TIssueLayout::Combined, AUid); }},
+    {"user", [](const Bytes& AUid) { return IssuedClassic1K(TIssueLayout::User, AUid); }},
+    {"user-value",
+     [](const Bytes& AUid) { return IssuedClassic1K(TIssueLayout::UserValue, AUid); }},
+    {"4k", NewClassic4K},
+    {"mini", NewMini},
+    {"plus", NewPlusS1K},
+    {"ultralight", NewUltralight},
+    {"desfire", NewDESFire},
+};
+
+}  // namespace
+
 std::vector<std::string> PresetNames() {
-  return {"new1k",      "written", "sorvel", "devu", "combined",   "user",
-          "user-value", "4k",      "mini",   "plus", "ultralight", "desfire"};
+  std::vector<std::string> names;
+  for (const TPreset& p : kPresets)
+    names.emplace_back(p.Name);
+  return names;
 }
 
 std::optional<TCard> MakePreset(const std::string& AName, const Bytes& AUid) {
-  if (AName == "new1k")
-    return NewClassic1K(AUid);
-  if (AName == "written")
-    return WrittenClassic1K(AUid);
-  if (AName == "sorvel")
-    return IssuedClassic1K(TIssueLayout::Sorvel, AUid);
-  if (AName == "devu")
-    return IssuedClassic1K(TIssueLayout::DEVU, AUid);
-  if (AName == "combined")
-    return IssuedClassic1K(TIssueLayout::Combined, AUid);
-  if (AName == "user")
-    return IssuedClassic1K(TIssueLayout::User, AUid);
-  if (AName == "user-value")
-    return IssuedClassic1K(TIssueLayout::UserValue, AUid);
-  if (AName == "4k")
-    return NewClassic4K(AUid);
-  if (AName == "mini")
-    return NewMini(AUid);
-  if (AName == "plus")
-    return NewPlusS1K(AUid);
-  if (AName == "ultralight")
-    return NewUltralight(AUid);
-  if (AName == "desfire")
-    return NewDESFire(AUid);
+  for (const TPreset& p : kPresets) {
+    if (AName == p.Name)
+      return p.Make(AUid);
+  }
   return std::nullopt;
 }
 

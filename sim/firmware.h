@@ -9,33 +9,10 @@
 
 #include "base/bytes.h"
 #include "sim/card.h"
+#include "sim/card_content.h"
+#include "sim/faults.h"
 
 namespace kiren::sim {
-
-// The reader's emission parameters (command 0x51): where it takes a plain card code from.
-struct TEmissionParams {
-  TKey6 Key = kTransportKey;
-  std::uint8_t BlockNo = 4;
-  std::uint8_t Offset = 0;
-  std::uint8_t Size = 5;
-  std::uint8_t Lbs = 0;  // 1: code bytes in reverse order
-};
-
-// Fault switches. They apply to the answers that follow while Count is not 0 (-1: no limit;
-// each faulted answer counts down) and, with OnlyCmd set, only to answers of that command.
-struct TFaults {
-  bool NoAnswer = false;       // request executed, nothing sent
-  bool HalfAnswer = false;     // first half of the frame, then silence
-  bool BadCrc = false;         // complete frame whose CRC is wrong
-  bool TrailingBytes = false;  // two extra bytes right after the frame
-  bool WrongCommand = false;   // the answer carries another command byte
-  bool LongAnswer = false;     // valid frame padded with zero payload bytes past 66 bytes
-  int DelayMs = 0;             // answer held back this long (the pty host waits)
-  int Count = -1;
-  int OnlyCmd = -1;
-
-  bool Any() const;
-};
 
 class TFirmware {
  public:
@@ -98,7 +75,6 @@ class TFirmware {
   std::optional<Bytes> NextRequest();
   Bytes Answer(const Bytes& ARequest, int& ADelayMs);
   Bytes Execute(std::uint8_t ACmd, const Bytes& APayload, bool& AHasAnswer);
-  Bytes ApplyFaults(std::uint8_t ACmd, const Bytes& APayload, int& ADelayMs);
 
   Bytes DoStatus() const;
   Bytes DoCardType() const;
@@ -110,8 +86,7 @@ class TFirmware {
   Bytes DoConfig() const;
   Bytes DoIssue(const Bytes& APayload);
   Bytes DoClear();
-  Bytes DoKirenCard() const;
-  Bytes DoKirenCardEx() const;
+  TContentSettings ContentSettings() const;
   // Keys the reader tries on its own: the emission key, the last factory key, the transport key.
   std::vector<TKey6> KeyRing() const;
 };

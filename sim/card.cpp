@@ -208,12 +208,9 @@ void TCard::SetTrailer(int ASector, const TKey6& AKeyA, const std::array<std::ui
   SetRawBlock(TrailerOf(ASector), t);
 }
 
-TAccessBits TCard::AccessOf(int ASector) const {
+std::optional<TAccessBits> TCard::AccessOf(int ASector) const {
   const TBlock16& t = RawBlock(TrailerOf(ASector));
-  // A sector with broken access bits is locked for good, as on a real card.
-  TAccessBits locked;
-  locked.C = {7, 7, 7, 7};
-  return TAccessBits::Decode(t[6], t[7], t[8]).value_or(locked);
+  return TAccessBits::Decode(t[6], t[7], t[8]);
 }
 
 TAccessResult TCard::Authenticate(int ABlock, TKeySlot ASlot, const TKey6& AKey) const {
@@ -244,9 +241,12 @@ TAccessResult TCard::Read(int ABlock, TKeySlot ASlot, const TKey6& AKey, TBlock1
   if (auth != TAccessResult::Ok)
     return auth;
   const int sector = SectorOf(ABlock);
-  const TAccessBits bits = AccessOf(sector);
-  if (!KeyUsable(bits, ASlot))
+  // A sector whose access bytes disagree with their inverted copies is blocked for good: not
+  // even its trailer can be read.
+  const auto access = AccessOf(sector);
+  if (!access || !KeyUsable(*access, ASlot))
     return TAccessResult::Denied;
+  const TAccessBits& bits = *access;
   const TBlock16& raw = RawBlock(ABlock);
   if (!IsTrailer(ABlock)) {
     if (!DataAccessAllowed(DataCondition(bits, ABlock, sector), ASlot, false)) {
@@ -271,9 +271,10 @@ TAccessResult TCard::Write(int ABlock, TKeySlot ASlot, const TKey6& AKey, const 
   if (auth != TAccessResult::Ok)
     return auth;
   const int sector = SectorOf(ABlock);
-  const TAccessBits bits = AccessOf(sector);
-  if (!KeyUsable(bits, ASlot) || ABlock == 0)
+  const auto current = AccessOf(sector);
+  if (!current || !KeyUsable(*current, ASlot) || ABlock == 0)
     return TAccessResult::Denied;
+  const TAccessBits& bits = *current;
   if (!IsTrailer(ABlock)) {
     if (!DataAccessAllowed(DataCondition(bits, ABlock, sector), ASlot, true)) {
       return TAccessResult::Denied;

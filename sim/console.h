@@ -26,6 +26,9 @@ class TConsole {
 
   std::string PutPreset(const std::string& AName, const std::string& AUid);
   std::string Fault(const std::string& AArgs) const;
+  std::string EmissionOrWriteFault(const std::string& AName, const std::string& AValue,
+                                   TFaults& AFaults) const;
+  std::string Emission(const std::string& AArgs);
   std::string Show() const;
 };
 

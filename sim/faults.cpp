@@ -46,13 +46,18 @@ Bytes FrameWithBadCrc(const Bytes& ACmdData) {
 
 }  // namespace
 
-bool TFaults::Any() const {
+bool TFaults::AnswerFaults() const {
   return NoAnswer || HalfAnswer || BadCrc || TrailingBytes || WrongCommand || LongAnswer ||
          DelayMs > 0;
 }
 
+bool TFaults::Any() const {
+  return AnswerFaults() || WriteFaults() || EmissionBlock >= 0 || EmissionKey.has_value();
+}
+
 bool TFaults::AppliesTo(std::uint8_t ACmd) const {
-  return Any() && Count != 0 && (OnlyCmd < 0 || OnlyCmd == ACmd);
+  const bool shapes = AnswerFaults() || (ACmd == kCmdWriteBlock && WriteFaults());
+  return shapes && Count != 0 && (OnlyCmd < 0 || OnlyCmd == ACmd);
 }
 
 Bytes FaultedAnswer(std::uint8_t ACmd, const Bytes& APayload, TFaults& AFaults, int& ADelayMs) {

@@ -175,6 +175,7 @@ Bytes TFirmware::Answer(const Bytes& ARequest, int& ADelayMs) {
   const std::uint8_t cmd = ARequest[0];
   const Bytes payload(ARequest.begin() + 1, ARequest.end());
   bool hasAnswer = true;
+  FWriteFaulted = FFaults.AppliesTo(cmd) && FFaults.WriteFaults();
   const Bytes answer = Execute(cmd, payload, hasAnswer);
   if (!hasAnswer)
     return {};
@@ -270,7 +271,12 @@ Bytes TFirmware::DoWriteBlock(const Bytes& APayload) {
     return Word(TStatus::kAuthError);
   TBlock16 data{};
   std::copy(APayload.begin() + 2, APayload.end(), data.begin());
-  return Word(StatusOf(FCard->Write(APayload[0], *slot, *key, data)));
+  const int blockNo = APayload[0];
+  TCard written = *FCard;
+  const TAccessResult res = written.Write(blockNo, *slot, *key, data);
+  if (res == TAccessResult::Ok)
+    StoreWrite(written, blockNo);
+  return Word(StatusOf(res));
 }
 
 Bytes TFirmware::DoSetupPerco(const Bytes& APayload) {
@@ -380,8 +386,32 @@ Bytes TFirmware::DoClear() {
   return {static_cast<std::uint8_t>(layout->Layout)};
 }
 
+// Takes over a block write done on a copy of the card, or only part of it (or nothing) when a
+// write switch is on.
+void TFirmware::StoreWrite(const TCard& AWritten, int ABlock) {
+  if (!FWriteFaulted) {
+    FCard = AWritten;
+    return;
+  }
+  if (FFaults.WriteNotStored || FFaults.WritePartial <= 0)
+    return;
+  TBlock16 stored = FCard->RawBlock(ABlock);
+  const auto n = static_cast<std::ptrdiff_t>(std::min(FFaults.WritePartial, 15));
+  std::copy_n(AWritten.RawBlock(ABlock).begin(), n, stored.begin());
+  FCard->SetRawBlock(ABlock, stored);
+}
+
+TEmissionParams TFirmware::EffectiveEmission() const {
+  TEmissionParams p = FEmission;
+  if (FFaults.EmissionBlock >= 0)
+    p.BlockNo = static_cast<std::uint8_t>(FFaults.EmissionBlock);
+  if (FFaults.EmissionKey)
+    p.Key = *FFaults.EmissionKey;
+  return p;
+}
+
 std::vector<TKey6> TFirmware::KeyRing() const {
-  std::vector<TKey6> keys{FEmission.Key};
+  std::vector<TKey6> keys{EffectiveEmission().Key};
   for (const TKey6& k : {FIssueKey, kTransportKey}) {
     if (std::find(keys.begin(), keys.end(), k) == keys.end())
       keys.push_back(k);
@@ -390,7 +420,10 @@ std::vector<TKey6> TFirmware::KeyRing() const {
 }
 
 TContentSettings TFirmware::ContentSettings() const {
-  return {.Emission = FEmission, .Keys = KeyRing(), .Mode = FMode, .EmissionPrior = FEmissionPrior};
+  return {.Emission = EffectiveEmission(),
+          .Keys = KeyRing(),
+          .Mode = FMode,
+          .EmissionPrior = FEmissionPrior};
 }
 
 }  // namespace kiren::sim

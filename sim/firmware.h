@@ -71,6 +71,7 @@ class TFirmware {
   TKey6 FIssueKey = kTransportKey;
   std::optional<TCard> FCard;
   std::vector<Bytes> FHistory;
+  bool FWriteFaulted = false;  // the write switches apply to the request being executed
 
   std::optional<Bytes> NextRequest();
   Bytes Answer(const Bytes& ARequest, int& ADelayMs);
@@ -81,6 +82,7 @@ class TFirmware {
   Bytes DoLoadKey(const Bytes& APayload);
   Bytes DoReadBlock(const Bytes& APayload) const;
   Bytes DoWriteBlock(const Bytes& APayload);
+  void StoreWrite(const TCard& AWritten, int ABlock);
   Bytes DoSetupPerco(const Bytes& APayload);
   Bytes DoMode(std::uint8_t& ASetting, const Bytes& APayload, bool AEmissionPrior);
   Bytes DoConfig() const;
@@ -89,6 +91,9 @@ class TFirmware {
   TContentSettings ContentSettings() const;
   // Keys the reader tries on its own: the emission key, the last factory key, the transport key.
   std::vector<TKey6> KeyRing() const;
+  // The emission parameters the reader really reads with (the stored ones unless a fault
+  // switch points elsewhere).
+  TEmissionParams EffectiveEmission() const;
 };
 
 }  // namespace kiren::sim

@@ -62,6 +62,10 @@ std::string TConsole::Help() {
          "  fault count N|all         faults apply to the next N answers only\n"
          "  fault cmd HEX|any         faults apply to answers of one command only\n"
          "  fault off                 all fault switches off\n"
+         "  feed N [dwell MS] [gap MS] [preset NAME] [uid HEX] [pull CARD WRITES]\n"
+         "                            present N new cards one after another (distinct UIDs)\n"
+         "  feed                      state of the card feed; feed stop: end it\n"
+         "  pull N|off                the card leaves right after its N-th block write\n"
          "  hangup                    unplug: close the port for good\n"
          "  quit                      end the program\n";
 }
@@ -132,6 +136,10 @@ std::string TConsole::Execute(const std::string& ALine, bool& AQuit) {
     return Fault(Rest(in));
   if (cmd == "emission")
     return Emission(Rest(in));
+  if (cmd == "feed")
+    return Feed(Rest(in));
+  if (cmd == "pull")
+    return Pull(Rest(in));
   if (cmd == "hangup") {
     if (!FHost)
       return Error("no port");
@@ -261,6 +269,30 @@ std::string TConsole::Emission(const std::string& AArgs) {
          " key " + BytesToHex(p.Key.data(), p.Key.size()) + "\n";
 }
 
+std::string TConsole::Feed(const std::string& AArgs) {
+  if (AArgs.empty())
+    return "feed: " + FFeed.State() + "\n";
+  if (AArgs == "stop") {
+    FFeed.Stop();
+    return "ok: feed stopped\n";
+  }
+  std::string error;
+  const auto plan = ParseFeedPlan(AArgs, error);
+  if (!plan)
+    return Error(error);
+  FFeed.Start(*plan);
+  return "ok: feed " + std::to_string(plan->Cards) + " cards, dwell " +
+         std::to_string(plan->DwellMs) + " ms, gap " + std::to_string(plan->GapMs) + " ms\n";
+}
+
+std::string TConsole::Pull(const std::string& AArg) {
+  int writes = 0;
+  if (AArg != "off" && !(ParseInt(AArg, writes) && writes >= 1))
+    return Error("pull N|off (block writes before the card leaves)");
+  FFirmware.PullCardAfterWrites(writes);
+  return "ok: pull " + AArg + "\n";
+}
+
 std::string TConsole::Show() const {
   const TEmissionParams p = FFirmware.EmissionParams();
   const auto card = FFirmware.Card();
@@ -271,6 +303,7 @@ std::string TConsole::Show() const {
                 FFirmware.Mode(), FFirmware.EmissionPrior());
   std::string out = "version: " + FFirmware.Version() + "\n" + line;
   out += "card: " + (card ? CardLine(*card) : std::string("none")) + "\n";
+  out += "feed: " + FFeed.State() + "\n";
   if (FHost)
     out += "port: " + FHost->PortName() + (FHost->HungUp() ? " (closed)" : "") + "\n";
   return out + Fault("");

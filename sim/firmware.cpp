@@ -76,6 +76,11 @@ Bytes TFirmware::Receive(const Bytes& AHostBytes, int* ADelayMs) {
 void TFirmware::PutCard(const TCard& ACard) {
   std::lock_guard<std::mutex> lock(FLock);
   FCard = ACard;
+  FWritesToCard = 0;
+}
+
+void TFirmware::PullCardAfterWrites(int AWrites) {
+  SetLocked(FPullAfterWrites, std::max(0, AWrites));
 }
 
 void TFirmware::RemoveCard() {
@@ -177,6 +182,11 @@ Bytes TFirmware::Answer(const Bytes& ARequest, int& ADelayMs) {
   bool hasAnswer = true;
   FWriteFaulted = FFaults.AppliesTo(cmd) && FFaults.WriteFaults();
   const Bytes answer = Execute(cmd, payload, hasAnswer);
+  if (cmd == kCmdWriteBlock && FCard && FPullAfterWrites > 0 &&
+      ++FWritesToCard >= FPullAfterWrites) {
+    FCard.reset();
+    FPullAfterWrites = 0;
+  }
   if (!hasAnswer)
     return {};
   return FaultedAnswer(cmd, answer, FFaults, ADelayMs);

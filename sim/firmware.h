@@ -29,6 +29,9 @@ class TFirmware {
   // Card in the field.
   void PutCard(const TCard& ACard);
   void RemoveCard();
+  // The card in the field (or the next one put there) leaves right after its AWrites-th block
+  // write command, as when it is taken away in the middle of a card-code write; 0: off.
+  void PullCardAfterWrites(int AWrites);
   bool HasCard() const;
   std::optional<TCard> Card() const;
 
@@ -71,7 +74,10 @@ class TFirmware {
   TKey6 FIssueKey = kTransportKey;
   std::optional<TCard> FCard;
   std::vector<Bytes> FHistory;
-  bool FWriteFaulted = false;  // the write switches apply to the request being executed
+  bool FWriteFaulted = false;
+  int FPullAfterWrites = 0;
+  int FWritesToCard = 0;  // block write commands since the card came  // the write switches apply
+                          // to the request being executed
 
   std::optional<Bytes> NextRequest();
   Bytes Answer(const Bytes& ARequest, int& ADelayMs);

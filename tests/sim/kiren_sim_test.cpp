@@ -161,6 +161,27 @@ TEST_F(KirenSimProcess, ConsoleCommandsReachTheReader) {
   EXPECT_EQ(WaitExit(), 0);
 }
 
+// A scripted feed from the command line: the tool sees three new cards one after another.
+TEST_F(KirenSimProcess, FeedOptionPresentsNewCards) {
+  Start({"--feed", "3 dwell 300 gap 100 uid 0B000001", "--no-console"});
+  const std::string line = ReadLine();
+  ASSERT_EQ(line.rfind("port: pts/", 0), 0u) << line;
+  const int fd = ::open(("/dev/" + line.substr(6)).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  TPortProtocol link{fd};
+  std::vector<std::string> seen;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (seen.size() < 3 && std::chrono::steady_clock::now() < end) {
+    TCardInfo card;
+    ASSERT_EQ(link.Proto.GetCardInfo(card), 0);
+    if (card.status.CardPresent() && (seen.empty() || seen.back() != card.UIDStr()))
+      seen.push_back(card.UIDStr());
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"0B000001", "0B000002", "0B000003"}));
+  ::close(fd);
+}
+
 TEST_F(KirenSimProcess, EndOfConsoleInputEndsTheProgramAndBadOptionsAreRefused) {
   Start({"--card", "written"});
   ASSERT_EQ(ReadLine().rfind("port: pts/", 0), 0u);
@@ -170,6 +191,8 @@ TEST_F(KirenSimProcess, EndOfConsoleInputEndsTheProgramAndBadOptionsAreRefused) 
   EXPECT_TRUE(Entries().empty());
 
   Start({"--card", "nosuch"});
+  EXPECT_EQ(WaitExit(), 2);
+  Start({"--feed", "3 dwell soon"});
   EXPECT_EQ(WaitExit(), 2);
   EXPECT_TRUE(Entries().empty());
 }

@@ -30,17 +30,14 @@ struct TOptions {
 };
 
 void Usage(std::FILE* AOut) {
-  std::fprintf(
-      AOut,
-      "usage: kiren-sim [--card PRESET] [--uid HEX] [--version TEXT] [--feed PLAN]\n"
-      "                 [--no-console]\n"
-      "  --card PRESET   card in the field at start (presets: see 'presets' command)\n"
-      "  --uid HEX       UID of that card, 4 or 7 bytes (default: the preset's)\n"
-      "  --version TEXT  version text the reader reports (default \"%s\")\n"
-      "  --feed PLAN     present new cards one after another; PLAN as for the console:\n"
-      "                  \"N [dwell MS] [gap MS] [preset NAME] [uid HEX] [pull CARD WRITES]\"\n"
-      "  --no-console    ignore stdin; run until SIGTERM or SIGINT\n",
-      TFirmware::kDefaultVersion);
+  std::fprintf(AOut,
+               "usage: kiren-sim [--card PRESET] [--uid HEX] [--version TEXT] [--no-console]\n"
+               "  --card PRESET   card in the field at start (presets: see 'presets' command)\n"
+               "  --uid HEX       UID of that card, 4 or 7 bytes (default: the preset's)\n"
+               "  --version TEXT  version text the reader reports (default \"%s\")\n"
+               "  --feed PLAN     present new cards one after another, as the 'feed' command\n"
+               "  --no-console    ignore stdin; run until SIGTERM or SIGINT\n",
+               TFirmware::kDefaultVersion);
 }
 
 // Returns 0 to go on, otherwise the exit code.

@@ -120,9 +120,10 @@ struct TCodeOnOtherCard {
 
 // Query filter; empty fields do not filter. Since is inclusive, Until exclusive.
 struct TJournalFilter {
-  std::string CodeHex;  // any form NormalizeCodeHex accepts
-  std::string CardUid;  // hexadecimal, blanks and case do not matter
-  std::optional<std::chrono::system_clock::time_point> Since, Until;
+  std::string CodeHex{};  // any form NormalizeCodeHex accepts
+  std::string CardUid{};  // hexadecimal, blanks and case do not matter
+  std::optional<std::chrono::system_clock::time_point> Since{};
+  std::optional<std::chrono::system_clock::time_point> Until{};
   std::size_t Limit = 0;  // 0: all rows
 };
 

@@ -159,8 +159,8 @@ std::optional<T> ColumnOptional(sqlite3_stmt* AStmt, int AColumn) {
 constexpr mode_t kFileMode = S_IRUSR | S_IWUSR;
 
 // Creates the folder (private to the owner when new) and the file with mode 0600, so the
-// file is never readable by others, not even for a moment. Narrows the mode of an existing
-// journal and of its side files.
+// file is never readable by others, not even for a moment. SQLite gives the -wal and -shm
+// files the mode of the journal file.
 std::optional<TJournalError> PrepareFile(const std::string& APath) {
   const std::filesystem::path path(APath);
   std::error_code ec;
@@ -200,12 +200,18 @@ std::optional<TJournalError> PrepareFile(const std::string& APath) {
     return Error(TJournalErrorKind::ReadOnly,
                  "Журнал выдачи " + Quoted(APath) +
                      " доступен только для чтения: нет права записи в файл или его папку.");
+  return std::nullopt;
+}
+
+// A journal made readable to others (copied, restored) is made private again, with its side
+// files.
+void NarrowModes(const std::string& APath) {
   for (const char* suffix : {"", "-wal", "-shm"}) {
     const std::string file = APath + suffix;
+    struct stat st {};
     if (::stat(file.c_str(), &st) == 0 && (st.st_mode & 077) != 0 && st.st_uid == ::geteuid())
       ::chmod(file.c_str(), kFileMode);
   }
-  return std::nullopt;
 }
 
 // ---- The back end ---------------------------------------------------------------------------
@@ -636,6 +642,7 @@ TJournalResult<std::unique_ptr<IJournal>> OpenSqliteJournal(const std::string& A
     return SqliteError(raw, rc, APath);
   if (auto error = Migrate(raw, static_cast<int>(version), APath))
     return *error;
+  NarrowModes(APath);
   return std::unique_ptr<IJournal>(std::make_unique<TSqliteJournal>(std::move(db), APath));
 }
 

@@ -413,5 +413,62 @@ TEST(PgJournalSecretsTest, StationRolesShareTheOwnersTables) {
     test::AdminExec("DROP ROLE " + role);
 }
 
+// The stricter setup: the tables made by an administrator, stations with row rights only.
+TEST(PgJournalSecretsTest, StationWithRowRightsOnlyTakesCodesAndAddsRows) {
+  KIREN_REQUIRE_PG();
+  const std::string owner = test::UniqueName("kiren_owner");
+  const std::string admin = test::UniqueName("kiren_admin");
+  const std::string group = test::UniqueName("kiren_station");
+  const std::string station = test::UniqueName("kiren_st");
+  ASSERT_EQ(test::AdminExec("CREATE ROLE " + owner + " NOLOGIN"), "");
+  ASSERT_EQ(test::AdminExec("CREATE ROLE " + admin + " LOGIN IN ROLE " + owner), "");
+  ASSERT_EQ(test::AdminExec("CREATE ROLE " + group + " NOLOGIN"), "");
+  ASSERT_EQ(test::AdminExec("CREATE ROLE " + station + " LOGIN IN ROLE " + group), "");
+  {
+    TPgTestDatabase db(owner);
+    ASSERT_EQ(db.Exec("REVOKE CREATE ON SCHEMA public FROM PUBLIC"), "");
+    // A station cannot make the tables.
+    const auto early = OpenPgJournal({.Connection = db.Connection(station)});
+    ASSERT_FALSE(early.ok());
+    EXPECT_NE(early.error().Message.find("схема не создана"), std::string::npos)
+        << early.error().Message;
+
+    auto administrator = Open(db.Connection(admin));
+    ASSERT_TRUE(administrator);
+    ASSERT_TRUE(administrator->OpenSeries("s", 1).ok());
+    // The grants of the README.
+    for (const std::string& sql : {
+             "GRANT SELECT ON kiren_schema_version TO " + group,
+             "GRANT SELECT, INSERT, UPDATE (request) ON kiren_journal TO " + group,
+             "GRANT USAGE ON SEQUENCE kiren_journal_id_seq TO " + group,
+             "GRANT SELECT, INSERT, UPDATE (next_code) ON kiren_series TO " + group,
+             "GRANT SELECT, INSERT, UPDATE (spoiled_at, spoiled_reason) ON"
+             " kiren_code_allocation TO " +
+                 group,
+         })
+      ASSERT_EQ(db.Exec(sql), "") << sql;
+
+    auto st = Open(db.Connection(station));
+    ASSERT_TRUE(st);
+    EXPECT_TRUE(st->OpenSeries("t", 100).ok());
+    const auto code = st->AllocateCode("s");
+    ASSERT_TRUE(code.ok()) << code.error().Message;
+    EXPECT_TRUE(st->Append(CodeWrite("04AA", Hex(code.value()))).ok());
+    EXPECT_TRUE(st->MarkSpoiled("t", 100, "x").error().Kind == TJournalErrorKind::BadInput);
+    const auto second = st->AllocateCode("t");
+    ASSERT_TRUE(second.ok()) << second.error().Message;
+    const auto spoiled = st->MarkSpoiled("t", second.value(), "снята");
+    EXPECT_TRUE(spoiled.ok()) << spoiled.error().Message;
+    EXPECT_EQ(administrator->Query(Filter("")).value().size(), 1u);
+
+    // Nor can it change or remove a row.
+    const std::string asStation = "SET ROLE " + station + "; ";
+    EXPECT_NE(db.Exec(asStation + "UPDATE kiren_journal SET card_uid = 'FF'"), "");
+    EXPECT_NE(db.Exec(asStation + "DELETE FROM kiren_journal"), "");
+  }
+  for (const std::string& role : {station, group, admin, owner})
+    test::AdminExec("DROP ROLE " + role);
+}
+
 }  // namespace
 }  // namespace kiren

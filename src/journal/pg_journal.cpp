@@ -472,9 +472,14 @@ class TPgJournal final : public IJournal {
     FConn.reset();
     const std::string timeout = std::to_string(FOptions.ConnectTimeout);
     // Values of the connection string, expanded from "dbname", win over the ones before it.
-    const std::array<const char*, 4> keys{"connect_timeout", "application_name", "dbname", nullptr};
-    const std::array<const char*, 4> values{timeout.c_str(), "kiren-setup",
-                                            FOptions.Connection.c_str(), nullptr};
+    // Over TCP, keepalives and a send timeout tell a server that went silent in some 25 s
+    // instead of the system's hours, so a call does not hang on it.
+    const std::array<const char*, 8> keys{
+        "connect_timeout",  "application_name", "keepalives_idle", "keepalives_interval",
+        "keepalives_count", "tcp_user_timeout", "dbname",          nullptr};
+    const std::array<const char*, 8> values{
+        timeout.c_str(), "kiren-setup", "10", "5", "3", "25000", FOptions.Connection.c_str(),
+        nullptr};
     TPgConn conn(PQconnectdbParams(keys.data(), values.data(), 1));
     if (!conn || PQstatus(conn.get()) != CONNECTION_OK)
       return Unavailable(PgConnError(conn.get()));

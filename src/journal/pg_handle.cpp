@@ -8,11 +8,15 @@ namespace {
 
 // libpq's messages end in a newline and may span lines; messages here are one line.
 std::string OneLine(const char* AText) {
-  std::string out = AText ? AText : "";
-  for (char& c : out)
-    if (c == '\n' || c == '\r' || c == '\t')
-      c = ' ';
-  while (!out.empty() && out.back() == ' ')
+  std::string out;
+  for (const char* p = AText ? AText : ""; *p; ++p) {
+    const bool blank = *p == '\n' || *p == '\r' || *p == '\t' || *p == ' ';
+    if (!blank)
+      out += *p;
+    else if (!out.empty() && out.back() != ' ')
+      out += ' ';
+  }
+  if (!out.empty() && out.back() == ' ')
     out.pop_back();
   return out;
 }

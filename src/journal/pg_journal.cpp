@@ -238,7 +238,7 @@ class TPgJournal final : public IJournal {
         ARecord.ResultText,
         std::string(StoredName(ARecord.Verify)),
     };
-    return Run<std::int64_t>("запись строки", [&](PGconn* AConn, bool) {
+    return Run<std::int64_t>("записать строку", [&](PGconn* AConn, bool) {
       // Repeated after a lost connection, the same request returns the row already stored.
       return Expect<std::int64_t>(
           PgExec(AConn,
@@ -262,7 +262,7 @@ class TPgJournal final : public IJournal {
     using TFound = std::optional<TCodeOnOtherCard>;
     // Every attempt counts, whatever its result: the code may be on that card even when the
     // reader reported an error.
-    return Run<TFound>("поиск кода", [&](PGconn* AConn, bool) {
+    return Run<TFound>("найти код", [&](PGconn* AConn, bool) {
       TPgResult r =
           PgExec(AConn,
                  "SELECT id, card_uid, round(extract(epoch FROM time_utc) * 1000)::bigint,"
@@ -307,7 +307,7 @@ class TPgJournal final : public IJournal {
                             " AND ($4::timestamptz IS NULL OR time_utc < $4)"
                             " ORDER BY time_utc DESC, id DESC LIMIT $5::bigint";
     using TRows = std::vector<TJournalRecord>;
-    return Run<TRows>("чтение журнала", [&](PGconn* AConn, bool) {
+    return Run<TRows>("прочитать журнал", [&](PGconn* AConn, bool) {
       return Expect<TRows>(PgExec(AConn, sql, params), [](const TPgResult& R) {
         TRows rows;
         rows.reserve(static_cast<std::size_t>(R.Rows()));
@@ -323,7 +323,7 @@ class TPgJournal final : public IJournal {
       return Error(TJournalErrorKind::BadInput, "Журнал: серия без имени");
     if (AFirstCode > static_cast<std::uint64_t>(kMaxCode))
       return Error(TJournalErrorKind::BadInput, "Журнал: начальный код серии слишком велик");
-    return Run<TSeries>("открытие серии", [&](PGconn* AConn, bool) -> TJournalResult<TSeries> {
+    return Run<TSeries>("открыть серию", [&](PGconn* AConn, bool) -> TJournalResult<TSeries> {
       TPgResult created = PgExec(AConn,
                                  "INSERT INTO kiren_series (name, next_code, created_by)"
                                  " VALUES ($1, $2, $3) ON CONFLICT (name) DO NOTHING",
@@ -342,7 +342,7 @@ class TPgJournal final : public IJournal {
   TJournalResult<std::uint64_t> AllocateCode(const std::string& ASeries) override {
     const std::string request = NewRequestId();
     auto result = Run<std::uint64_t>(
-        "выделение кода", [&](PGconn* AConn, bool ARepeated) -> TJournalResult<std::uint64_t> {
+        "выделить код", [&](PGconn* AConn, bool ARepeated) -> TJournalResult<std::uint64_t> {
           if (ARepeated) {
             // The first attempt may have committed before the connection broke.
             TPgResult earlier = PgExec(
@@ -373,14 +373,14 @@ class TPgJournal final : public IJournal {
         });
     if (!result && result.error().Kind == TJournalErrorKind::Unavailable)
       return Error(TJournalErrorKind::Unavailable,
-                   "Код карты не выделен, карта не записана: " + result.error().Message);
+                   "Код карты не выделен, карта не записана. " + result.error().Message);
     return result;
   }
 
   TJournalStatus MarkSpoiled(const std::string& ASeries, std::uint64_t ACode,
                              const std::string& AReason) override {
     const std::string request = NewRequestId();
-    return Run<TJournalOk>("отметка испорченного кода", [&](PGconn* AConn, bool) -> TJournalStatus {
+    return Run<TJournalOk>("отметить испорченный код", [&](PGconn* AConn, bool) -> TJournalStatus {
       TPgResult series =
           PgExec(AConn, "SELECT next_code FROM kiren_series WHERE name = $1", {ASeries});
       if (!series.Ok())
@@ -408,7 +408,7 @@ class TPgJournal final : public IJournal {
 
   TJournalResult<std::vector<std::uint64_t>> SpoiledCodes(const std::string& ASeries) override {
     using TCodes = std::vector<std::uint64_t>;
-    return Run<TCodes>("чтение испорченных кодов", [&](PGconn* AConn, bool) {
+    return Run<TCodes>("прочитать испорченные коды", [&](PGconn* AConn, bool) {
       return Expect<TCodes>(PgExec(AConn,
                                    "SELECT code FROM kiren_code_allocation"
                                    " WHERE series = $1 AND spoiled_at IS NOT NULL ORDER BY code",
@@ -439,8 +439,8 @@ class TPgJournal final : public IJournal {
 
   TJournalError Unavailable(const std::string& ADetail) const {
     return Error(TJournalErrorKind::Unavailable,
-                 "нет связи с журналом " + FLocation + " (" + ADetail +
-                     "); связь будет восстановлена при следующем обращении");
+                 "Нет связи с журналом " + FLocation + " (" + ADetail +
+                     "). Программа подключится снова при следующем обращении.");
   }
 
   // Runs one step on a ready connection. A step that fails because the connection broke (the
@@ -455,8 +455,8 @@ class TPgJournal final : public IJournal {
       TJournalResult<T> result = AStep(FConn.get(), attempt > 0);
       if (result || PQstatus(FConn.get()) == CONNECTION_OK) {
         if (!result && result.error().Kind == TJournalErrorKind::Io)
-          return Error(TJournalErrorKind::Io, std::string("Журнал ") + FLocation + ": " + AWhat +
-                                                  " не выполнено: " + result.error().Message);
+          return Error(TJournalErrorKind::Io, std::string("Журнал ") + FLocation + ": не удалось " +
+                                                  AWhat + ": " + result.error().Message);
         return result;
       }
       const std::string detail = PgConnError(FConn.get());

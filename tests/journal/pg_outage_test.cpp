@@ -100,7 +100,7 @@ TEST_F(PgOutageTest, JournalOpenedWhileTheServerIsAwayConnectsWhenItReturns) {
   ASSERT_TRUE(Cluster("stop"));
   const auto strict = OpenPgJournal({.Connection = Connection()});
   ASSERT_FALSE(strict.ok());
-  ExpectUnavailable(strict.error(), "нет связи с журналом");
+  ExpectUnavailable(strict.error(), "Нет связи с журналом");
 
   auto opened = OpenPgJournal({.Connection = Connection(), .AllowServerAway = true});
   ASSERT_TRUE(opened.ok()) << opened.error().Message;

@@ -71,18 +71,16 @@ std::string HostName() {
 }
 
 // 128 random bits in hex: names one request so that repeating it after a lost connection
-// finds what the first attempt stored.
+// finds what the first attempt stored. Drawn from the system each time: a generator seeded
+// once would repeat its numbers in every process forked from this one.
 std::string NewRequestId() {
-  static std::mutex mutex;
-  static std::mt19937_64 engine{[] {
-    std::random_device device;
-    return (static_cast<std::uint64_t>(device()) << 32) ^ device() ^
-           static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  }()};
-  std::lock_guard lock(mutex);
-  char text[33];
-  std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(engine()),
-                static_cast<unsigned long long>(engine()));
+  std::random_device device;
+  std::string text;
+  for (int i = 0; i < 4; ++i) {
+    char part[9];
+    std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(device()));
+    text += part;
+  }
   return text;
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -236,6 +238,55 @@ TEST_F(PgJournalTest, ConcurrentAllocationHandsOutEveryCodeOnce) {
   EXPECT_EQ(audit.value().Rows + allSpoiled.size(), all.size());
   EXPECT_EQ(std::set<std::uint64_t>(audit.value().Spoiled.begin(), audit.value().Spoiled.end()),
             allSpoiled);
+}
+
+// The same with stations as processes of their own, as kiren-cli runs them.
+TEST_F(PgJournalTest, StationProcessesShareOneSeries) {
+  constexpr int kStations = 4, kCards = 25;
+  {
+    auto setup = Open(Connection());
+    ASSERT_TRUE(setup);
+    ASSERT_TRUE(setup->OpenSeries("site-B", 1).ok());
+  }
+  std::vector<pid_t> children;
+  for (int s = 0; s < kStations; ++s) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      // The child's exit status says how far it got: 0 is all cards done.
+      auto opened = OpenPgJournal({.Connection = Connection()});
+      if (!opened.ok())
+        _exit(100);
+      for (int i = 0; i < kCards; ++i) {
+        const auto code = opened.value()->AllocateCode("site-B");
+        if (!code.ok())
+          _exit(101);
+        const bool done =
+            i % 10 == 9
+                ? opened.value()->MarkSpoiled("site-B", code.value(), "карта снята").ok()
+                : opened.value()
+                      ->Append(CodeWrite("05" + std::to_string(s * 100 + i), Hex(code.value())))
+                      .ok();
+        if (!done)
+          _exit(102);
+      }
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  }
+  auto reader = Open(Connection());
+  ASSERT_TRUE(reader);
+  const auto audit = test::AuditSeries(*reader, "site-B", 1);
+  ASSERT_TRUE(audit.ok()) << audit.error().Message;
+  EXPECT_TRUE(audit.value().Clean());
+  EXPECT_EQ(audit.value().HandedOut(), std::size_t{kStations * kCards});
+  EXPECT_EQ(audit.value().Spoiled.size(), std::size_t{kStations * 2});
+  EXPECT_EQ(audit.value().Rows, std::size_t{kStations * (kCards - 2)});
 }
 
 // The audit the station tests rely on sees each kind of fault.

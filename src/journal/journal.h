@@ -88,7 +88,7 @@ struct TJournalError {
   std::string Message;  // Russian, ready for the operator
 };
 
-// A value or the reason there is none. Journal calls never throw.
+// A value or the reason there is none. Journal calls never throw. value() only when ok().
 template <class T>
 class TJournalResult {
  public:
@@ -133,6 +133,7 @@ struct TSeries {
   std::uint64_t NextCode = 0;
 };
 
+// One object may be called from several threads; it serialises the calls.
 class IJournal {
  public:
   virtual ~IJournal() = default;
@@ -145,7 +146,8 @@ class IJournal {
   virtual TJournalResult<std::int64_t> Append(const TJournalRecord& ARecord) = 0;
 
   // The newest row holding the code on a card other than ACardUid; nothing when the code is
-  // unknown or only on ACardUid (writing it again there is a repair).
+  // unknown or only on ACardUid (writing it again there is a repair). Every attempt counts,
+  // whatever its result: a write the reader reported as failed may still have reached the card.
   virtual TJournalResult<std::optional<TCodeOnOtherCard>> FindCodeOnOtherCard(
       const std::string& ACodeHex, const std::string& ACardUid) = 0;
 

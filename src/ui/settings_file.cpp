@@ -3,14 +3,12 @@
 #include "base/user_files.h"
 
 #include <stdio.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryFile>
-#include <cstdlib>
 
 namespace kiren {
 

@@ -1,5 +1,11 @@
 #include "journal/journal_settings.h"
 
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "journal/journal_open.h"
+
 #include <gtest/gtest.h>
 
 namespace kiren {
@@ -96,6 +102,19 @@ TEST(JournalSettingsTest, BackendAndConnection) {
         << result.error().Message;
     EXPECT_EQ(result.error().Message.find(secret), std::string::npos) << result.error().Message;
   }
+}
+
+TEST(JournalSettingsTest, DefaultSettingsOpenTheSqliteFile) {
+  std::string dir = (std::filesystem::temp_directory_path() / "kiren_jopen_XXXXXX").string();
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  const std::string path = dir + "/journal.sqlite3";
+  {
+    auto journal = OpenConfiguredJournal(ParseJournalSettings({}).value(), path);
+    ASSERT_TRUE(journal.ok()) << journal.error().Message;
+    EXPECT_NE(journal.value()->Location().find(path), std::string::npos);
+  }
+  EXPECT_TRUE(std::filesystem::exists(path));
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "journal/journal_open.h"
 #include "journal/pg_journal.h"
 
 namespace kiren {
@@ -110,6 +111,24 @@ TEST_F(PgOutageTest, JournalOpenedWhileTheServerIsAwayConnectsWhenItReturns) {
   ASSERT_TRUE(Cluster("start"));
   ASSERT_TRUE(journal.OpenSeries("s", 1).ok());
   EXPECT_EQ(journal.AllocateCode("s").value(), 1u);
+}
+
+// The settings' choice: a station whose register is away still gets its journal object, and
+// the object connects once the server answers.
+TEST_F(PgOutageTest, ConfiguredRegisterOpensWhileAwayAndConnectsLater) {
+  ASSERT_TRUE(Cluster("stop"));
+  auto opened = OpenConfiguredJournal({TJournalBackend::PostgreSql, Connection()}, "");
+  ASSERT_TRUE(opened.ok()) << opened.error().Message;
+  const auto away = opened.value()->Query({});
+  ASSERT_FALSE(away.ok());
+  ExpectUnavailable(away.error(), "Нет связи с журналом");
+  ASSERT_TRUE(Cluster("start"));
+  EXPECT_TRUE(opened.value()->Query({}).ok());
+
+  const auto refused =
+      OpenConfiguredJournal({TJournalBackend::PostgreSql, Connection() + " password=x"}, "");
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().Kind, TJournalErrorKind::BadInput);
 }
 
 }  // namespace

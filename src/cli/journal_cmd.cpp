@@ -60,6 +60,7 @@ std::string RowLine(const TJournalRecord& ARow) {
 op::TJournalOptions JournalOptions(const TArgs& AArgs) {
   op::TJournalOptions options;
   options.Path = AArgs.Get("journal", "");
+  options.Register = AArgs.Get("register", "");
   return options;
 }
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "journal/journal_open.h"
 #include "journal/sqlite_journal.h"
 #include "logging/program_dir.h"
 
@@ -24,7 +25,14 @@ std::string JournalPathFor(const TJournalOptions& AOptions) {
 TJournalOpening OpenJournal(const TJournalOptions& AOptions) {
   TJournalOpening opening;
   opening.Location = JournalPathFor(AOptions);
-  auto opened = OpenSqliteJournal(opening.Location);
+  TJournalSettings settings;
+  if (!AOptions.Register.empty()) {
+    settings = {TJournalBackend::PostgreSql, AOptions.Register};
+    opening.Location = "PostgreSQL";
+  }
+  auto opened = OpenConfiguredJournal(settings, JournalPathFor(AOptions));
+  if (opened.ok())
+    opening.Location = opened.value()->Location();
   if (opened.ok()) {
     opening.Journal = std::move(opened).value();
     return opening;

@@ -19,6 +19,9 @@ struct TJournalOptions {
   std::string ProgramDir{};
   // Overrides $XDG_DATA_HOME (tests).
   std::string UserDataHome{};
+  // A shared register instead of the file: a libpq connection string (kiren-cli --register,
+  // or [Journal] of settings.ini). Empty: the file.
+  std::string Register{};
 };
 
 // The opened journal, or why there is none.

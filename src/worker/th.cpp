@@ -19,7 +19,6 @@ constexpr std::uint32_t kWriteTimeoutPerByte = 1;
 constexpr std::uint32_t kWriteTimeoutConst = 1000;
 constexpr std::int32_t kAnswerTimeoutMs = 2000;
 constexpr std::int32_t kDefaultCodeSize = 5;
-constexpr auto kCyclePause = std::chrono::milliseconds(800);
 constexpr auto kReadTick = std::chrono::milliseconds(10);
 constexpr std::size_t kRxBufferSize = 66;
 constexpr int kAttempts = 2;
@@ -281,7 +280,12 @@ void TTh::Execute() {
 
 void TTh::Pause() {
   std::unique_lock<std::mutex> guard(FPauseLock);
-  FPauseWake.wait_for(guard, kCyclePause, [this] { return Terminated(); });
+  FPauseWake.wait_for(guard, PollPeriod(), [this] { return Terminated(); });
+}
+
+void TTh::SetPollPeriod(std::chrono::milliseconds APeriod) {
+  // Takes effect from the next pause.
+  FPollPeriod.store(APeriod);
 }
 
 bool TTh::GetDevInfo() {

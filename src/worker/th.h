@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -103,6 +104,11 @@ class TTh {
   void SetMode(std::uint8_t AValue);
   std::uint8_t EmissionPrior() const;
   void SetEmissionPrior(std::uint8_t AValue);
+  // Pause between two card polls: 800 ms normally; a batch run shortens it while it is armed
+  // so that a card placed is found sooner, and sets it back afterwards.
+  static constexpr std::chrono::milliseconds kNormalPollPeriod{800};
+  void SetPollPeriod(std::chrono::milliseconds APeriod);
+  std::chrono::milliseconds PollPeriod() const { return FPollPeriod.load(); }
   // Emission parameters of the last successful TAcPercoStt of this run; empty before one.
   std::optional<TPercoPars> LastPercoPars() const;
 
@@ -143,6 +149,7 @@ class TTh {
   std::int32_t FCodeSize = 0;
   std::optional<TPercoPars> FLastPercoPars;
   std::atomic<bool> FUsedWiegand;
+  std::atomic<std::chrono::milliseconds> FPollPeriod{kNormalPollPeriod};
 
   TOnTerminate FOnTerminate;
   IDeviceView& FView;

@@ -509,7 +509,9 @@ TRun CmdWriteCodeBatch(const TArgs& AArgs, const TOut& AOut) {
     if (!run->Start(options, error))
       return AOut.Fail(kExitNotJournaled, error);
 
-    std::string inField;  // the UID in the field, for the "taken away" note
+    // The UID in the field, for the "taken away" note.
+    std::string inField =
+        ASession.Card().status.CardPresent() ? ASession.Card().UIDStr() : std::string();
     ASession.OnCard = [&](const TCardInfo& ACard) {
       const std::string uid = ACard.status.CardPresent() ? ACard.UIDStr() : std::string();
       if (uid != inField) {

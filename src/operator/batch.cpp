@@ -263,7 +263,7 @@ void TBatchRun::OnVerdict(const std::string& AUid, std::uint64_t ACode, const TV
   event.ErrCode = AAction.ErrCode();
   if (AVerdict.Done)
     event.TrailerHex = BytesToHexStr(AAction.BlockData().data(), AAction.BlockData().size());
-  if (AAction.Reported())
+  if (AVerdict.Done && AAction.Reported())
     event.ReportedCode = AAction.Reported()->Code;
   event.Elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - FPlaced);
   if (AVerdict.Ok) {

@@ -81,5 +81,24 @@ TEST(PtyHost, ToolMayReopenThePort) {
   }
 }
 
+// With the line model a request and its answer take at least their 8-N-1 line time, and the
+// answer still arrives whole and unchanged.
+TEST(PtyHost, LineModelTakesTheLineTime) {
+  TFirmware fw;
+  constexpr std::uint32_t kBaud = 9600;
+  TPtyHost host(fw, kBaud);
+  const int fd = ::open(host.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  const Bytes req = TBuilder::Finalize({0xFE});
+  const Bytes expected = fw.Receive(req);
+  const auto lineTime = std::chrono::microseconds(
+      10'000'000LL * static_cast<long long>(req.size() + expected.size()) / kBaud);
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(::write(fd, req.data(), req.size()), static_cast<ssize_t>(req.size()));
+  EXPECT_EQ(ReadFrame(fd, 5000), expected);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, lineTime);
+  ::close(fd);
+}
+
 }  // namespace
 }  // namespace kiren::sim

@@ -441,8 +441,8 @@ std::uint64_t CodeNumber(const Bytes& ACode) {
 // write-code --count N: a batch run. Cards are written as they come, each with the next code of
 // the journal series (--series; a new series starts at --code); a card that fails is reported
 // and the run goes on. The run ends when N cards are written, or no card came for --wait
-// seconds; the status is that of the first card that failed (or 1 for a card that did not come,
-// 5 while the journal could not be reached).
+// seconds; the status is that of the first card that failed, else 1 for a card that did not
+// come, else 5 when the journal could not be reached for a while (cards were not written then).
 TRun CmdWriteCodeBatch(const TArgs& AArgs, const TOut& AOut) {
   op::TBatchOptions options;
   options.Params = WriteCodeParams(AArgs.Options);
@@ -565,6 +565,8 @@ TRun CmdWriteCodeBatch(const TArgs& AArgs, const TOut& AOut) {
                     .Add("next_code", static_cast<std::int64_t>(run->Allocated())));
     if (end == kExitConnection)
       return end;
+    if (status == kExitOk && end == kExitOk && registerAway)
+      end = kExitNotJournaled;  // cards that came while the journal was away were not written
     return status != kExitOk ? status : end;
   };
 }

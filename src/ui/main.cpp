@@ -5,6 +5,11 @@
 //   --connect            open the selected port at start
 //   --screenshot FILE    save a picture of the window to FILE (PNG) after --quit-after
 //   --quit-after MS      close the window MS milliseconds after start
+//   --click NAME         once a card is in the field, press the button or menu item NAME
+//                        (its object name, e.g. bEmitCard)
+//   --journal            open the journal window at start; --screenshot then saves that window
+#include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
@@ -12,6 +17,7 @@
 #include <memory>
 
 #include "base/message_sink.h"
+#include "ui/journal_dialog.h"
 #include "ui/main_window.h"
 #include "ui/message_boxes.h"
 
@@ -22,6 +28,8 @@ struct TDemoOptions {
   bool Connect = false;
   QString Screenshot;
   int QuitAfterMs = -1;
+  QString Click;
+  bool Journal = false;
 };
 
 TDemoOptions ParseOptions(const QApplication& AApp) {
@@ -38,17 +46,42 @@ TDemoOptions ParseOptions(const QApplication& AApp) {
   const QCommandLineOption quitAfter(QStringLiteral("quit-after"),
                                      QStringLiteral("Close the window after MS milliseconds."),
                                      QStringLiteral("MS"));
-  parser.addOptions({port, connect, screenshot, quitAfter});
+  const QCommandLineOption click(
+      QStringLiteral("click"),
+      QStringLiteral("Once a card is in the field, press the button or menu item NAME."),
+      QStringLiteral("NAME"));
+  const QCommandLineOption journal(QStringLiteral("journal"),
+                                   QStringLiteral("Open the journal window at start."));
+  parser.addOptions({port, connect, screenshot, quitAfter, click, journal});
   parser.process(AApp);
   TDemoOptions o;
   o.Port = parser.value(port);
   o.Connect = parser.isSet(connect);
   o.Screenshot = parser.value(screenshot);
+  o.Click = parser.value(click);
+  o.Journal = parser.isSet(journal);
   bool ok = false;
   const int ms = parser.value(quitAfter).toInt(&ok);
   if (parser.isSet(quitAfter))
     o.QuitAfterMs = ok && ms >= 0 ? ms : 0;
   return o;
+}
+
+// Presses the control named AName as soon as a card is in the field.
+void ClickWhenCardIsHere(kiren::TfMain& AWindow, const QString& AName) {
+  auto* timer = new QTimer(&AWindow);
+  QObject::connect(timer, &QTimer::timeout, &AWindow, [&AWindow, AName, timer] {
+    if (!AWindow.CardIsHere())
+      return;
+    timer->stop();
+    if (auto* button = AWindow.findChild<QAbstractButton*>(AName))
+      button->click();
+    else if (auto* action = AWindow.findChild<QAction*>(AName))
+      action->trigger();
+    else
+      std::cerr << "kiren-setup: no control named " << AName.toStdString() << "\n";
+  });
+  timer->start(100);
 }
 
 }  // namespace
@@ -69,10 +102,15 @@ int main(int argc, char* argv[]) {
     std::cerr << "kiren-setup: port " << demo.Port.toStdString() << " is not listed\n";
   if (demo.Connect)
     QTimer::singleShot(0, &window, [&window] { window.Open(); });
+  if (!demo.Click.isEmpty())
+    ClickWhenCardIsHere(window, demo.Click);
+  QWidget* shown = &window;
+  if (demo.Journal)
+    shown = window.ShowJournalDialog();
   if (demo.QuitAfterMs >= 0) {
-    QTimer::singleShot(demo.QuitAfterMs, &window, [&window, &demo] {
+    QTimer::singleShot(demo.QuitAfterMs, &window, [&window, &demo, shown] {
       if (!demo.Screenshot.isEmpty()) {
-        if (window.grab().save(demo.Screenshot))
+        if (shown->grab().save(demo.Screenshot))
           std::cout << "screenshot: " << demo.Screenshot.toStdString() << std::endl;
         else
           std::cerr << "kiren-setup: cannot save " << demo.Screenshot.toStdString() << "\n";

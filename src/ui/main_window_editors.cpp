@@ -4,6 +4,7 @@
 
 #include "base/message_sink.h"
 #include "base/text_utils.h"
+#include "operator/issuing.h"
 #include "operator/params.h"
 #include "operator/reader.h"
 #include "operator/texts.h"
@@ -13,6 +14,7 @@
 #include "ui_main_window.h"
 #include "worker/actions.h"
 #include "worker/th.h"
+#include "worker/verify_actions.h"
 
 namespace kiren {
 
@@ -59,8 +61,16 @@ void TfMain::bWritePercoSttClick() {
     const auto pars = op::EmissionParams(EmissionInput(), [](int ASector) {
       return MsgQuestion(op::kMsgTrailerCaption, op::TrailerQuestionText(ASector));
     });
-    if (pars && FTh)
-      Queue(std::make_unique<TAcPercoStt>(*pars, [this](TThAction& a) { PercoSttDone(a); }));
+    if (!pars || !FTh)
+      return;
+    if (const op::TGate gate = FIssuing->BeforeOperation(TJournalOperation::EmissionWrite);
+        !gate.Go) {
+      ShowError(gate.Text);
+      return;
+    }
+    Queue(FIssuing->WriteEmission(
+        *pars, op::CardSeen(FLastCard),
+        [this](const op::TVerdict& v, TAcPercoStt& a) { PercoSttVerdict(v, a); }));
   } catch (const std::exception& e) {
     MsgWarning(e.what());
   }
@@ -93,9 +103,14 @@ void TfMain::bEmitCardClick() {
     return;
   try {
     const op::TCardCodeParams params = op::CardCodeParams(CardCodeInput());
-    Queue(std::make_unique<TAcWriteCardCode>(params.BlockNo, params.Offset, params.Code,
-                                             params.Keys,
-                                             [this](TThAction& a) { CardCodeDone(a); }));
+    const op::TCardSeen card = op::CardSeen(FLastCard);
+    if (const op::TGate gate = FIssuing->BeforeCardCodeWrite(params, card); !gate.Go) {
+      ShowError(gate.Text);
+      return;
+    }
+    Queue(FIssuing->WriteCardCode(
+        params, card, std::nullopt,
+        [this](const op::TVerdict& v, TAcWriteCardCodeChecked& a) { CardCodeVerdict(v, a); }));
   } catch (const std::exception& e) {
     MsgWarning(e.what());
   }
@@ -110,8 +125,8 @@ void TfMain::CardCodeDone(TThAction& AAction) {
   if (!SaveSettings(sgCardCode))
     return;
   ShowInfo(op::kMsgOk);
-  const TBlock& block = static_cast<TAcWriteCardCode&>(AAction).BlockData();
-  ui->edtValueBlock->setText(QString::fromStdString(BytesToHexStr(block.data(), block.size())));
+  const auto& action = static_cast<TAcWriteCardCode&>(AAction);
+  ShowBlockText(TProtocol::GetTBlock(action.BlockNo()), action.BlockData());
 }
 
 void TfMain::IncCardCode() {
@@ -159,9 +174,13 @@ void TfMain::btnIssueClick() {
     return;
   try {
     const op::TIssueParams params = op::IssueParams(IssueInput());
-    Queue(std::make_unique<TAcIssueCard>(params.Variant, params.Emitent, params.Emission,
-                                         params.FactoryKey, params.UserData,
-                                         [this](TThAction& a) { IssueDone(a); }));
+    if (const op::TGate gate = FIssuing->BeforeOperation(TJournalOperation::Issue); !gate.Go) {
+      ShowError(gate.Text);
+      return;
+    }
+    Queue(FIssuing->Issue(
+        params, op::CardSeen(FLastCard),
+        [this](const op::TVerdict& v, TAcIssueCardChecked& a) { IssueVerdict(v, a); }));
   } catch (const std::exception& e) {
     MsgWarning(e.what());
   }
@@ -199,8 +218,8 @@ void TfMain::ReadBlockDone(TThAction& AAction) {
     return;
   }
   ShowInfo(op::kMsgOk);
-  const TBlock& block = static_cast<TAcReadBlock&>(AAction).BlockData();
-  ui->edtValueBlock->setText(QString::fromStdString(BytesToHexStr(block.data(), block.size())));
+  const auto& action = static_cast<TAcReadBlock&>(AAction);
+  ShowBlockText(action.BlockNo(), action.BlockData());
 }
 
 // ---- settings.ini -----------------------------------------------------------------------------

@@ -1,11 +1,13 @@
 # Shared build helpers for all layers.
 
-# add_subdirectory for each listed directory that exists, so layers can appear one by one.
+# add_subdirectory for each listed directory; a listed directory without a CMakeLists.txt is
+# an error (a misspelt or lost layer must not vanish from the build unnoticed).
 function(kiren_add_dirs)
   foreach(dir IN LISTS ARGN)
-    if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
-      add_subdirectory(${CMAKE_SOURCE_DIR}/${dir} ${CMAKE_BINARY_DIR}/${dir})
+    if(NOT EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      message(FATAL_ERROR "kiren_add_dirs: ${dir}/CMakeLists.txt not found")
     endif()
+    add_subdirectory(${CMAKE_SOURCE_DIR}/${dir} ${CMAKE_BINARY_DIR}/${dir})
   endforeach()
 endfunction()
 

@@ -208,12 +208,9 @@ void TCard::SetTrailer(int ASector, const TKey6& AKeyA, const std::array<std::ui
   SetRawBlock(TrailerOf(ASector), t);
 }
 
-TAccessBits TCard::AccessOf(int ASector) const {
+std::optional<TAccessBits> TCard::AccessOf(int ASector) const {
   const TBlock16& t = RawBlock(TrailerOf(ASector));
-  // A sector with broken access bits is locked for good, as on a real card.
-  TAccessBits locked;
-  locked.C = {7, 7, 7, 7};
-  return TAccessBits::Decode(t[6], t[7], t[8]).value_or(locked);
+  return TAccessBits::Decode(t[6], t[7], t[8]);
 }
 
 TAccessResult TCard::Authenticate(int ABlock, TKeySlot ASlot, const TKey6& AKey) const {
@@ -244,9 +241,12 @@ TAccessResult TCard::Read(int ABlock, TKeySlot ASlot, const TKey6& AKey, TBlock1
   if (auth != TAccessResult::Ok)
     return auth;
   const int sector = SectorOf(ABlock);
-  const TAccessBits bits = AccessOf(sector);
-  if (!KeyUsable(bits, ASlot))
+  // A sector whose access bytes disagree with their inverted copies is blocked for good: not
+  // even its trailer can be read.
+  const auto access = AccessOf(sector);
+  if (!access || !KeyUsable(*access, ASlot))
     return TAccessResult::Denied;
+  const TAccessBits& bits = *access;
   const TBlock16& raw = RawBlock(ABlock);
   if (!IsTrailer(ABlock)) {
     if (!DataAccessAllowed(DataCondition(bits, ABlock, sector), ASlot, false)) {
@@ -271,9 +271,10 @@ TAccessResult TCard::Write(int ABlock, TKeySlot ASlot, const TKey6& AKey, const 
   if (auth != TAccessResult::Ok)
     return auth;
   const int sector = SectorOf(ABlock);
-  const TAccessBits bits = AccessOf(sector);
-  if (!KeyUsable(bits, ASlot) || ABlock == 0)
+  const auto current = AccessOf(sector);
+  if (!current || !KeyUsable(*current, ASlot) || ABlock == 0)
     return TAccessResult::Denied;
+  const TAccessBits& bits = *current;
   if (!IsTrailer(ABlock)) {
     if (!DataAccessAllowed(DataCondition(bits, ABlock, sector), ASlot, true)) {
       return TAccessResult::Denied;
@@ -476,36 +477,46 @@ TCard IssuedClassic1K(TIssueLayout ALayout, const Bytes& AUid) {
   return card;
 }
 
+namespace {
+
+using TPresetFactory = TCard (*)(const Bytes&);
+
+struct TPreset {
+  const char* Name;
+  TPresetFactory Make;
+};
+
+// In the order the console lists them.
+constexpr TPreset kPresets[] = {
+    {"new1k", NewClassic1K},
+    {"written", WrittenClassic1K},
+    {"sorvel", [](const Bytes& AUid) { return IssuedClassic1K(TIssueLayout::Sorvel, AUid); }},
+    {"devu", [](const Bytes& AUid) { return IssuedClassic1K(TIssueLayout::DEVU, AUid); }},
+    {"combined", [](const Bytes& AUid) { return IssuedClassic1K(TIssueLayout::Combined, AUid); }},
+    {"user", [](const Bytes& AUid) { return IssuedClassic1K(TIssueLayout::User, AUid); }},
+    {"user-value",
+     [](const Bytes& AUid) { return IssuedClassic1K(TIssueLayout::UserValue, AUid); }},
+    {"4k", NewClassic4K},
+    {"mini", NewMini},
+    {"plus", NewPlusS1K},
+    {"ultralight", NewUltralight},
+    {"desfire", NewDESFire},
+};
+
+}  // namespace
+
 std::vector<std::string> PresetNames() {
-  return {"new1k",      "written", "sorvel", "devu", "combined",   "user",
-          "user-value", "4k",      "mini",   "plus", "ultralight", "desfire"};
+  std::vector<std::string> names;
+  for (const TPreset& p : kPresets)
+    names.emplace_back(p.Name);
+  return names;
 }
 
 std::optional<TCard> MakePreset(const std::string& AName, const Bytes& AUid) {
-  if (AName == "new1k")
-    return NewClassic1K(AUid);
-  if (AName == "written")
-    return WrittenClassic1K(AUid);
-  if (AName == "sorvel")
-    return IssuedClassic1K(TIssueLayout::Sorvel, AUid);
-  if (AName == "devu")
-    return IssuedClassic1K(TIssueLayout::DEVU, AUid);
-  if (AName == "combined")
-    return IssuedClassic1K(TIssueLayout::Combined, AUid);
-  if (AName == "user")
-    return IssuedClassic1K(TIssueLayout::User, AUid);
-  if (AName == "user-value")
-    return IssuedClassic1K(TIssueLayout::UserValue, AUid);
-  if (AName == "4k")
-    return NewClassic4K(AUid);
-  if (AName == "mini")
-    return NewMini(AUid);
-  if (AName == "plus")
-    return NewPlusS1K(AUid);
-  if (AName == "ultralight")
-    return NewUltralight(AUid);
-  if (AName == "desfire")
-    return NewDESFire(AUid);
+  for (const TPreset& p : kPresets) {
+    if (AName == p.Name)
+      return p.Make(AUid);
+  }
   return std::nullopt;
 }
 

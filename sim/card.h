@@ -89,7 +89,7 @@ class TCard {
   // the slot, then read or write under the access conditions. A trailer read shows key A as
   // zeros and key B only where it may be read; a trailer write changes only the parts the key
   // may write and is refused when it would store inconsistent access bits; block 0 is
-  // read-only.
+  // read-only. A sector whose stored access bytes are inconsistent refuses every access.
   TAccessResult Authenticate(int ABlock, TKeySlot ASlot, const TKey6& AKey) const;
   TAccessResult Read(int ABlock, TKeySlot ASlot, const TKey6& AKey, TBlock16& AOut) const;
   TAccessResult Write(int ABlock, TKeySlot ASlot, const TKey6& AKey, const TBlock16& AData);
@@ -101,7 +101,8 @@ class TCard {
   TCardKind FKind = TCardKind::Classic1K;
   Bytes FUid;
   std::vector<TBlock16> FBlocks;
-  TAccessBits AccessOf(int ASector) const;
+  // Empty when the trailer's access bytes are inconsistent (the sector is blocked).
+  std::optional<TAccessBits> AccessOf(int ASector) const;
 };
 
 // ---- Issued layouts (command 0xA7) -------------------------------------------------------

@@ -14,20 +14,9 @@ namespace kiren::sim {
 namespace {
 
 constexpr std::size_t kHistoryLimit = 256;
-// A long answer is padded up to this many frame bytes (the tool reads at most 66).
-constexpr std::size_t kLongFrameSize = 90;
-// Error numbers the reader reports when it cannot read a card code.
-constexpr int kErrNoBlock = 1;
-constexpr int kErrAuth = 2;
-constexpr int kErrDenied = 3;
 
 Bytes Word(std::uint16_t AValue) {
   return {static_cast<std::uint8_t>(AValue >> 8), static_cast<std::uint8_t>(AValue)};
-}
-
-void AppendBE(Bytes& AOut, std::uint32_t AValue, int ASize) {
-  for (int i = ASize - 1; i >= 0; --i)
-    AOut.push_back(static_cast<std::uint8_t>(AValue >> (8 * i)));
 }
 
 std::uint32_t ReadLE(const Bytes& AData, std::size_t APos, int ASize) {
@@ -35,36 +24,6 @@ std::uint32_t ReadLE(const Bytes& AData, std::size_t APos, int ASize) {
   for (int i = ASize - 1; i >= 0; --i)
     v = v << 8 | AData[APos + static_cast<std::size_t>(i)];
   return v;
-}
-
-std::size_t EscapedSize(const Bytes& ABody) {
-  std::size_t n = ABody.size();
-  for (std::uint8_t b : ABody)
-    n += (b == kFrameStart || b == kFrameEscape) ? 1 : 0;
-  return n;
-}
-
-// Cuts the payload so that the escaped body (command, payload, CRC of up to 4 escaped bytes)
-// stays within the longest length a frame can carry.
-void FitPayload(std::uint8_t ACmd, Bytes& APayload) {
-  Bytes body{ACmd};
-  body.insert(body.end(), APayload.begin(), APayload.end());
-  while (!APayload.empty() && EscapedSize(body) + 4 > static_cast<std::size_t>(kFrameMaxLength)) {
-    APayload.pop_back();
-    body.pop_back();
-  }
-}
-
-// A frame like TBuilder::Finalize builds, but with a CRC that does not match.
-Bytes FrameWithBadCrc(const Bytes& ACmdData) {
-  Bytes raw{kFrameStart, 0x00};
-  raw.insert(raw.end(), ACmdData.begin(), ACmdData.end());
-  const std::uint16_t crc = static_cast<std::uint16_t>(CalcCRC16(ACmdData, 1, 0) ^ 0x0001);
-  raw.push_back(static_cast<std::uint8_t>(crc >> 8));
-  raw.push_back(static_cast<std::uint8_t>(crc));
-  Bytes frame = TBuilder::Stuffing(raw, 3);
-  frame[1] = static_cast<std::uint8_t>(frame.size() - 2);
-  return frame;
 }
 
 std::optional<TKeySlot> SlotOf(std::uint8_t AKeyType) {
@@ -92,113 +51,7 @@ TKey6 KeyAt(const Bytes& AData, std::size_t APos) {
   return key;
 }
 
-// UID in the 7-byte field of the card-content answer: shorter UIDs are right-aligned, so the
-// last four bytes are always the card's ID.
-std::array<std::uint8_t, 7> Uid7(const TCard& ACard) {
-  std::array<std::uint8_t, 7> uid{};
-  const Bytes& u = ACard.UID();
-  const std::size_t n = std::min<std::size_t>(u.size(), uid.size());
-  std::copy_n(u.end() - static_cast<std::ptrdiff_t>(n), n,
-              uid.end() - static_cast<std::ptrdiff_t>(n));
-  return uid;
-}
-
-// What the reader finds on the card for the card-content commands.
-struct TContent {
-  enum TKind { None, Error, Plain, Uid, Issued } Kind = None;
-  int Err = 0;
-  Bytes Code;
-  TIssuedLayout Layout;
-};
-
-std::optional<TIssuedLayout> ReadLayout(const TCard& ACard, const std::vector<TKey6>& AKeys) {
-  if (!ACard.IsClassic() || ACard.BlockCount() <= kValueBlock)
-    return std::nullopt;
-  for (const TKey6& key : AKeys) {
-    for (TKeySlot slot : {TKeySlot::A, TKeySlot::B}) {
-      TBlock16 b8, b9, b10;
-      if (ACard.Read(kLayoutBlock, slot, key, b8) == TAccessResult::Ok &&
-          ACard.Read(kUserDataBlock, slot, key, b9) == TAccessResult::Ok &&
-          ACard.Read(kValueBlock, slot, key, b10) == TAccessResult::Ok) {
-        return TIssuedLayout::Decode(b8, b9, b10);
-      }
-    }
-  }
-  return std::nullopt;
-}
-
-TContent ReadPlainCode(const TCard& ACard, const TEmissionParams& AParams) {
-  TContent content;
-  TBlock16 block{};
-  TAccessResult res = ACard.Read(AParams.BlockNo, TKeySlot::A, AParams.Key, block);
-  if (res != TAccessResult::Ok && res != TAccessResult::NoBlock) {
-    const TAccessResult resB = ACard.Read(AParams.BlockNo, TKeySlot::B, AParams.Key, block);
-    if (resB == TAccessResult::Ok || resB == TAccessResult::Denied)
-      res = resB;
-  }
-  if (res != TAccessResult::Ok) {
-    content.Kind = TContent::Error;
-    content.Err = res == TAccessResult::NoBlock      ? kErrNoBlock
-                  : res == TAccessResult::AuthFailed ? kErrAuth
-                                                     : kErrDenied;
-    return content;
-  }
-  const std::size_t from = std::min<std::size_t>(AParams.Offset, block.size());
-  const std::size_t to = std::min<std::size_t>(from + AParams.Size, block.size());
-  content.Kind = TContent::Plain;
-  content.Code.assign(block.begin() + static_cast<std::ptrdiff_t>(from),
-                      block.begin() + static_cast<std::ptrdiff_t>(to));
-  if (AParams.Lbs == 1)
-    ReverseBytes(content.Code);
-  return content;
-}
-
-// Universal record: FF FF FF Dn kind, then the n code bytes in reverse order where the
-// record format places them (see the universal layout of the 0x50 answer).
-Bytes UniversalRecord(const Bytes& ACode, std::uint8_t AKind) {
-  const std::size_t n = std::min<std::size_t>(ACode.size(), 14);
-  Bytes rec(20, 0x00);
-  rec[0] = rec[1] = rec[2] = 0xFF;
-  rec[3] = static_cast<std::uint8_t>(0xD0 | n);
-  rec[4] = AKind;
-  const std::size_t start = (n / 5 + 1) * 5 + 5 - n;
-  for (std::size_t i = 0; i < n; ++i)
-    rec[start + i] = ACode[n - 1 - i];
-  const std::size_t end = n == 0 ? 10 : start + n;
-  rec.resize(end <= 5 ? 5 : end <= 10 ? 10 : end <= 15 ? 15 : 20);
-  return rec;
-}
-
-std::string SorvelCodeText(const TIssuedLayout& ALayout, const std::array<std::uint8_t, 7>& AUid) {
-  const std::uint32_t id =
-      static_cast<std::uint32_t>(AUid[3]) << 24 | AUid[4] << 16 | AUid[5] << 8 | AUid[6];
-  char text[40];
-  std::snprintf(text, sizeof text, "%.10u-%.5u%.10u", static_cast<unsigned>(ALayout.Emitent),
-                static_cast<unsigned>(ALayout.Emission), static_cast<unsigned>(id));
-  return text;
-}
-
-// Emitent and emission little-endian, then the ID bytes (bytes 5 to 14 of the 0x50 record).
-Bytes LayoutRegion(const TIssuedLayout& ALayout, const std::array<std::uint8_t, 7>& AUid) {
-  Bytes region;
-  for (int i = 0; i < 4; ++i)
-    region.push_back(static_cast<std::uint8_t>(ALayout.Emitent >> (8 * i)));
-  for (int i = 0; i < 2; ++i)
-    region.push_back(static_cast<std::uint8_t>(ALayout.Emission >> (8 * i)));
-  region.insert(region.end(), AUid.begin() + 3, AUid.end());
-  return region;
-}
-
-std::string ErrorText(int AErr) {
-  return "Ошибка. Код: " + std::to_string(AErr);
-}
-
 }  // namespace
-
-bool TFaults::Any() const {
-  return NoAnswer || HalfAnswer || BadCrc || TrailingBytes || WrongCommand || LongAnswer ||
-         DelayMs > 0;
-}
 
 TFirmware::TFirmware() = default;
 
@@ -223,6 +76,11 @@ Bytes TFirmware::Receive(const Bytes& AHostBytes, int* ADelayMs) {
 void TFirmware::PutCard(const TCard& ACard) {
   std::lock_guard<std::mutex> lock(FLock);
   FCard = ACard;
+  FWritesToCard = 0;
+}
+
+void TFirmware::PullCardAfterWrites(int AWrites) {
+  SetLocked(FPullAfterWrites, std::max(0, AWrites));
 }
 
 void TFirmware::RemoveCard() {
@@ -322,38 +180,16 @@ Bytes TFirmware::Answer(const Bytes& ARequest, int& ADelayMs) {
   const std::uint8_t cmd = ARequest[0];
   const Bytes payload(ARequest.begin() + 1, ARequest.end());
   bool hasAnswer = true;
+  FWriteFaulted = FFaults.AppliesTo(cmd) && FFaults.WriteFaults();
   const Bytes answer = Execute(cmd, payload, hasAnswer);
+  if (cmd == kCmdWriteBlock && FCard && FPullAfterWrites > 0 &&
+      ++FWritesToCard >= FPullAfterWrites) {
+    FCard.reset();
+    FPullAfterWrites = 0;
+  }
   if (!hasAnswer)
     return {};
-  return ApplyFaults(cmd, answer, ADelayMs);
-}
-
-Bytes TFirmware::ApplyFaults(std::uint8_t ACmd, const Bytes& APayload, int& ADelayMs) {
-  Bytes payload = APayload;
-  FitPayload(ACmd, payload);
-  const bool applies =
-      FFaults.Any() && FFaults.Count != 0 && (FFaults.OnlyCmd < 0 || FFaults.OnlyCmd == ACmd);
-  Bytes cmdData{ACmd};
-  cmdData.insert(cmdData.end(), payload.begin(), payload.end());
-  if (!applies)
-    return TBuilder::Finalize(cmdData);
-  if (FFaults.Count > 0)
-    --FFaults.Count;
-  ADelayMs = std::max(0, FFaults.DelayMs);
-  if (FFaults.NoAnswer)
-    return {};
-  if (FFaults.WrongCommand)
-    cmdData[0] = ACmd == kCmdGetStatus ? kCmdGetVerInfo : kCmdGetStatus;
-  if (FFaults.LongAnswer) {
-    while (EscapedSize(cmdData) + 4 < kLongFrameSize)
-      cmdData.push_back(0x00);
-  }
-  Bytes frame = FFaults.BadCrc ? FrameWithBadCrc(cmdData) : TBuilder::Finalize(cmdData);
-  if (FFaults.TrailingBytes)
-    frame.insert(frame.end(), {0x00, 0x5A});
-  if (FFaults.HalfAnswer)
-    frame.resize(frame.size() / 2);
-  return frame;
+  return FaultedAnswer(cmd, answer, FFaults, ADelayMs);
 }
 
 // ---- Commands ----------------------------------------------------------------------------
@@ -367,9 +203,9 @@ Bytes TFirmware::Execute(std::uint8_t ACmd, const Bytes& APayload, bool& AHasAns
     case kCmdGetCardType:
       return DoCardType();
     case kCmdGetKirenCard:
-      return DoKirenCardEx();
+      return EncodeKirenCardEx(FCard, ContentSettings());
     case kCmdReadKirenCard:
-      return DoKirenCard();
+      return EncodeKirenCard(FCard, ContentSettings());
     case kCmdClearCard:
       return DoClear();
     case kCmdGetConfig:
@@ -402,7 +238,8 @@ Bytes TFirmware::DoCardType() const {
   if (!FCard)
     return Word(TStatus::kExecuted);
   Bytes out = Word(TStatus::kExecuted | TStatus::kCardPresent);
-  AppendBE(out, FCard->TypeWord(), 2);
+  out.push_back(static_cast<std::uint8_t>(FCard->TypeWord() >> 8));
+  out.push_back(static_cast<std::uint8_t>(FCard->TypeWord()));
   out.push_back(FCard->SAK());
   out.push_back(static_cast<std::uint8_t>(FCard->UID().size()));
   out.insert(out.end(), FCard->UID().begin(), FCard->UID().end());
@@ -444,7 +281,12 @@ Bytes TFirmware::DoWriteBlock(const Bytes& APayload) {
     return Word(TStatus::kAuthError);
   TBlock16 data{};
   std::copy(APayload.begin() + 2, APayload.end(), data.begin());
-  return Word(StatusOf(FCard->Write(APayload[0], *slot, *key, data)));
+  const int blockNo = APayload[0];
+  TCard written = *FCard;
+  const TAccessResult res = written.Write(blockNo, *slot, *key, data);
+  if (res == TAccessResult::Ok)
+    StoreWrite(written, blockNo);
+  return Word(StatusOf(res));
 }
 
 Bytes TFirmware::DoSetupPerco(const Bytes& APayload) {
@@ -554,8 +396,32 @@ Bytes TFirmware::DoClear() {
   return {static_cast<std::uint8_t>(layout->Layout)};
 }
 
+// Takes over a block write done on a copy of the card, or only part of it (or nothing) when a
+// write switch is on.
+void TFirmware::StoreWrite(const TCard& AWritten, int ABlock) {
+  if (!FWriteFaulted) {
+    FCard = AWritten;
+    return;
+  }
+  if (FFaults.WriteNotStored || FFaults.WritePartial <= 0)
+    return;
+  TBlock16 stored = FCard->RawBlock(ABlock);
+  const auto n = static_cast<std::ptrdiff_t>(std::min(FFaults.WritePartial, 15));
+  std::copy_n(AWritten.RawBlock(ABlock).begin(), n, stored.begin());
+  FCard->SetRawBlock(ABlock, stored);
+}
+
+TEmissionParams TFirmware::EffectiveEmission() const {
+  TEmissionParams p = FEmission;
+  if (FFaults.EmissionBlock >= 0)
+    p.BlockNo = static_cast<std::uint8_t>(FFaults.EmissionBlock);
+  if (FFaults.EmissionKey)
+    p.Key = *FFaults.EmissionKey;
+  return p;
+}
+
 std::vector<TKey6> TFirmware::KeyRing() const {
-  std::vector<TKey6> keys{FEmission.Key};
+  std::vector<TKey6> keys{EffectiveEmission().Key};
   for (const TKey6& k : {FIssueKey, kTransportKey}) {
     if (std::find(keys.begin(), keys.end(), k) == keys.end())
       keys.push_back(k);
@@ -563,139 +429,11 @@ std::vector<TKey6> TFirmware::KeyRing() const {
   return keys;
 }
 
-namespace {
-
-TContent ReadContent(const TCard& ACard, const TEmissionParams& AParams,
-                     const std::vector<TKey6>& AKeys, bool AParamsFirst) {
-  TContent content;
-  if (!ACard.IsClassic()) {
-    content.Kind = TContent::Uid;
-    content.Code = ACard.UID();
-    return content;
-  }
-  if (!AParamsFirst) {
-    if (auto layout = ReadLayout(ACard, AKeys)) {
-      content.Kind = TContent::Issued;
-      content.Layout = *layout;
-      return content;
-    }
-  }
-  return ReadPlainCode(ACard, AParams);
-}
-
-}  // namespace
-
-Bytes TFirmware::DoKirenCard() const {
-  if (!FCard)
-    return {0xFF, 0xFF, 0xFF, 0xFF, 0xFE};
-  const TContent c = ReadContent(*FCard, FEmission, KeyRing(), FEmissionPrior == 1);
-  switch (c.Kind) {
-    case TContent::None:
-      break;
-    case TContent::Error: {
-      Bytes rec(10, 0x00);
-      rec[0] = rec[1] = rec[2] = 0xFF;
-      rec[3] = static_cast<std::uint8_t>(0xD0 | c.Err);
-      rec[4] = 0x01;
-      return rec;
-    }
-    case TContent::Uid:
-      return UniversalRecord(c.Code, 0x00);
-    case TContent::Plain: {
-      if (FMode == 1)
-        return UniversalRecord(c.Code, 0x00);
-      const std::size_t n = c.Code.size();
-      if (n <= 5) {
-        Bytes rec(5, 0x00);
-        std::copy(c.Code.begin(), c.Code.end(), rec.end() - static_cast<std::ptrdiff_t>(n));
-        // A short code that starts like a layout marker goes out in the long form.
-        if (!(rec[0] == 0xFF && rec[1] == 0xFF && rec[2] == 0xFF))
-          return rec;
-      }
-      Bytes rec(15, 0x00);
-      rec[0] = rec[1] = rec[2] = rec[3] = 0xFF;
-      rec[4] = 0xFD;
-      std::copy(c.Code.begin(), c.Code.end(), rec.end() - static_cast<std::ptrdiff_t>(n));
-      return rec;
-    }
-    case TContent::Issued: {
-      const TIssuedLayout& l = c.Layout;
-      if (l.Layout == TIssueLayout::User)
-        return UniversalRecord(l.UserData, 0x00);
-      if (l.Layout == TIssueLayout::UserValue)
-        return UniversalRecord(l.UserData, 0x04);
-      Bytes rec = l.Layout == TIssueLayout::Sorvel     ? Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF}
-                  : l.Layout == TIssueLayout::Combined ? Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x0F}
-                                                       : Bytes{0xFF, 0xFF, 0xFF, 0xEF, 0x1F};
-      const Bytes region = LayoutRegion(l, Uid7(*FCard));
-      rec.insert(rec.end(), region.begin(), region.end());
-      if (l.HasValue()) {
-        AppendBE(rec, l.Value, 4);
-        rec.push_back(0x00);
-      }
-      return rec;
-    }
-  }
-  return {0xFF, 0xFF, 0xFF, 0xFF, 0xFE};
-}
-
-Bytes TFirmware::DoKirenCardEx() const {
-  Bytes out(18, 0x00);
-  if (!FCard)
-    return out;
-  const auto uid = Uid7(*FCard);
-  std::copy(uid.begin(), uid.end(), out.begin() + 1);
-  const TContent c = ReadContent(*FCard, FEmission, KeyRing(), FEmissionPrior == 1);
-  std::uint8_t flags = 0x01;
-  std::string text;
-  switch (c.Kind) {
-    case TContent::None:
-      break;
-    case TContent::Error:
-      flags = 0x10;  // card in the field, content not readable
-      text = ErrorText(c.Err);
-      break;
-    case TContent::Uid:
-      text = BytesToHexTrimmed(c.Code);
-      break;
-    case TContent::Plain:
-      text = FMode == 1 ? BytesToHexTrimmed(c.Code) : BytesToHex(c.Code);
-      break;
-    case TContent::Issued: {
-      const TIssuedLayout& l = c.Layout;
-      switch (l.Layout) {
-        case TIssueLayout::Sorvel:
-        case TIssueLayout::Combined:
-          flags |= 0x02;
-          text = SorvelCodeText(l, uid);
-          break;
-        case TIssueLayout::DEVU: {
-          flags |= 0x08;
-          const Bytes region = LayoutRegion(l, uid);
-          const std::size_t n = std::clamp<std::size_t>(FEmission.Size, 1, region.size());
-          text = BytesToHex(region.data() + region.size() - n, n);
-          break;
-        }
-        case TIssueLayout::User:
-        case TIssueLayout::UserValue:
-          text = BytesToHexTrimmed(l.UserData);
-          break;
-      }
-      if (l.HasValue())
-        flags |= 0x04;
-      out[0] = flags;
-      Bytes numbers;
-      AppendBE(numbers, l.Emitent, 4);
-      AppendBE(numbers, l.Emission, 2);
-      AppendBE(numbers, l.HasValue() ? l.Value : 0, 4);
-      std::copy(numbers.begin(), numbers.end(), out.begin() + 8);
-      break;
-    }
-  }
-  out[0] = flags;
-  const Bytes encoded = EncodeText(text);
-  out.insert(out.end(), encoded.begin(), encoded.end());
-  return out;
+TContentSettings TFirmware::ContentSettings() const {
+  return {.Emission = EffectiveEmission(),
+          .Keys = KeyRing(),
+          .Mode = FMode,
+          .EmissionPrior = FEmissionPrior};
 }
 
 }  // namespace kiren::sim

@@ -9,33 +9,10 @@
 
 #include "base/bytes.h"
 #include "sim/card.h"
+#include "sim/card_content.h"
+#include "sim/faults.h"
 
 namespace kiren::sim {
-
-// The reader's emission parameters (command 0x51): where it takes a plain card code from.
-struct TEmissionParams {
-  TKey6 Key = kTransportKey;
-  std::uint8_t BlockNo = 4;
-  std::uint8_t Offset = 0;
-  std::uint8_t Size = 5;
-  std::uint8_t Lbs = 0;  // 1: code bytes in reverse order
-};
-
-// Fault switches. They apply to the answers that follow while Count is not 0 (-1: no limit;
-// each faulted answer counts down) and, with OnlyCmd set, only to answers of that command.
-struct TFaults {
-  bool NoAnswer = false;       // request executed, nothing sent
-  bool HalfAnswer = false;     // first half of the frame, then silence
-  bool BadCrc = false;         // complete frame whose CRC is wrong
-  bool TrailingBytes = false;  // two extra bytes right after the frame
-  bool WrongCommand = false;   // the answer carries another command byte
-  bool LongAnswer = false;     // valid frame padded with zero payload bytes past 66 bytes
-  int DelayMs = 0;             // answer held back this long (the pty host waits)
-  int Count = -1;
-  int OnlyCmd = -1;
-
-  bool Any() const;
-};
 
 class TFirmware {
  public:
@@ -52,6 +29,9 @@ class TFirmware {
   // Card in the field.
   void PutCard(const TCard& ACard);
   void RemoveCard();
+  // The card in the field (or the next one put there) leaves right after its AWrites-th block
+  // write command, as when it is taken away in the middle of a card-code write; 0: off.
+  void PullCardAfterWrites(int AWrites);
   bool HasCard() const;
   std::optional<TCard> Card() const;
 
@@ -94,26 +74,32 @@ class TFirmware {
   TKey6 FIssueKey = kTransportKey;
   std::optional<TCard> FCard;
   std::vector<Bytes> FHistory;
+  bool FWriteFaulted = false;
+  int FPullAfterWrites = 0;
+  int FWritesToCard = 0;  // block write commands since the card came  // the write switches apply
+                          // to the request being executed
 
   std::optional<Bytes> NextRequest();
   Bytes Answer(const Bytes& ARequest, int& ADelayMs);
   Bytes Execute(std::uint8_t ACmd, const Bytes& APayload, bool& AHasAnswer);
-  Bytes ApplyFaults(std::uint8_t ACmd, const Bytes& APayload, int& ADelayMs);
 
   Bytes DoStatus() const;
   Bytes DoCardType() const;
   Bytes DoLoadKey(const Bytes& APayload);
   Bytes DoReadBlock(const Bytes& APayload) const;
   Bytes DoWriteBlock(const Bytes& APayload);
+  void StoreWrite(const TCard& AWritten, int ABlock);
   Bytes DoSetupPerco(const Bytes& APayload);
   Bytes DoMode(std::uint8_t& ASetting, const Bytes& APayload, bool AEmissionPrior);
   Bytes DoConfig() const;
   Bytes DoIssue(const Bytes& APayload);
   Bytes DoClear();
-  Bytes DoKirenCard() const;
-  Bytes DoKirenCardEx() const;
+  TContentSettings ContentSettings() const;
   // Keys the reader tries on its own: the emission key, the last factory key, the transport key.
   std::vector<TKey6> KeyRing() const;
+  // The emission parameters the reader really reads with (the stored ones unless a fault
+  // switch points elsewhere).
+  TEmissionParams EffectiveEmission() const;
 };
 
 }  // namespace kiren::sim

@@ -25,6 +25,7 @@ constexpr const char* kHardwareID = "USB\\VID_0483&PID_5740&REV_0200";
 
 struct TOptions {
   std::string Card, Uid, Version;
+  std::string Feed;  // card feed plan, as for the console's "feed"
   bool Console = true;
 };
 
@@ -34,6 +35,7 @@ void Usage(std::FILE* AOut) {
                "  --card PRESET   card in the field at start (presets: see 'presets' command)\n"
                "  --uid HEX       UID of that card, 4 or 7 bytes (default: the preset's)\n"
                "  --version TEXT  version text the reader reports (default \"%s\")\n"
+               "  --feed PLAN     present new cards one after another, as the 'feed' command\n"
                "  --no-console    ignore stdin; run until SIGTERM or SIGINT\n",
                TFirmware::kDefaultVersion);
 }
@@ -55,6 +57,13 @@ int ParseOptions(int argc, char** argv, TOptions& AOpt) {
       ok = value(AOpt.Uid);
     } else if (arg == "--version") {
       ok = value(AOpt.Version);
+    } else if (arg == "--feed") {
+      std::string error;
+      if (value(AOpt.Feed) && !ParseFeedPlan(AOpt.Feed, error)) {
+        std::fprintf(stderr, "kiren-sim: --feed: %s\n", error.c_str());
+        return 2;
+      }
+      ok = !AOpt.Feed.empty();
     } else if (arg == "--no-console") {
       AOpt.Console = false;
     } else if (arg == "--help" || arg == "-h") {
@@ -169,7 +178,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "kiren-sim: cannot register in %s\n", VirtualReadersDir().c_str());
     }
     Print("port: " + host.PortName() + "\n");
+    bool quitUnused = false;
     TConsole console(firmware, &host);
+    if (!opt.Feed.empty())
+      console.Execute("feed " + opt.Feed, quitUnused);
     RunLoop(console, host, entry, signalFd, opt.Console);
     UnregisterVirtualReader(entry);
   } catch (const std::exception& e) {

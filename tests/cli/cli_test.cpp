@@ -12,7 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "process.h"
+#include "support/process.h"
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
 
 namespace kiren::test {
 namespace {
@@ -24,36 +26,22 @@ using namespace std::chrono_literals;
 class TCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kiren-cli-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    FDir = tmpl;
     FEnv = {"XDG_RUNTIME_DIR=" + FDir, "KIREN_LOG_DIR=" + FDir + "/logs", "LC_ALL=C.UTF-8"};
   }
   void TearDown() override {
     FSim.reset();
     if (HasFailure()) {
       std::cerr << "kept " << FDir << std::endl;
-      return;
+      FTmp.Keep();
     }
-    std::error_code ec;
-    std::filesystem::remove_all(FDir, ec);
   }
 
   // Starts kiren-sim with AArgs and returns its port name.
   std::string StartSim(const std::vector<std::string>& AArgs = {}) {
-    std::vector<std::string> argv = {KIREN_SIM_PATH};
-    argv.insert(argv.end(), AArgs.begin(), AArgs.end());
-    FSim = std::make_unique<TProcess>(argv, FEnv, FDir + "/sim.err");
-    EXPECT_TRUE(FSim->WaitFor("port: ", 10s));
-    EXPECT_TRUE(FSim->WaitFor("\n", 5s));
-    const std::string& out = FSim->Output();
-    const auto start = out.find("port: ") + 6;
-    return out.substr(start, out.find('\n', start) - start);
+    FSim = std::make_unique<TSimProcess>(AArgs, FDir, FEnv);
+    return FSim->PortName();
   }
-  void SimCommand(const std::string& ALine) {
-    FSim->Write(ALine + "\n");
-    ASSERT_TRUE(FSim->WaitFor("\n", 5s)) << ALine;
-  }
+  void SimCommand(const std::string& ALine) { ASSERT_FALSE(FSim->Command(ALine).empty()) << ALine; }
   std::unique_ptr<TProcess> Cli(const std::vector<std::string>& AArgs) {
     std::vector<std::string> argv = {KIREN_CLI_PATH};
     argv.insert(argv.end(), AArgs.begin(), AArgs.end());
@@ -86,9 +74,10 @@ class TCliTest : public ::testing::Test {
     return false;
   }
 
-  std::string FDir;
+  TTempDir FTmp{"kiren-cli-test"};
+  const std::string FDir = FTmp.Path();
   std::vector<std::string> FEnv;
-  std::unique_ptr<TProcess> FSim;
+  std::unique_ptr<TSimProcess> FSim;
 };
 
 TEST_F(TCliTest, InfoInTextAndJson) {
@@ -201,7 +190,7 @@ TEST_F(TCliTest, WriteCodeCountsThroughCards) {
   SimCommand("remove");
   ASSERT_TRUE(WaitStderr("Карта снята", 3));  // the two above and this one
   SimCommand("written 55555555");
-  EXPECT_EQ(failing->Wait(20s), 1) << ReadText(FDir + "/cli.err") << FSim->Output();
+  EXPECT_EQ(failing->Wait(20s), 1) << ReadText(FDir + "/cli.err") << FSim->Process().Output();
   const std::string& out = failing->Output();
   EXPECT_NE(out.find("{\"ok\":true,\"code\":0,\"text\":\"Операция выполнена успешно\",\"card\":1,"
                      "\"uid\":\"44444444\",\"card_code\":\"00000010\""),
@@ -222,7 +211,7 @@ TEST_F(TCliTest, WriteCodeStopsWhenTheReaderGoesAway) {
   SimCommand("put 11111111");
   ASSERT_TRUE(cli->WaitFor("(UID 11111111)", 20s)) << cli->Output();
   ASSERT_TRUE(WaitStderr("Карта 2 из 2: поднесите карту", 1));
-  FSim->Signal(SIGKILL);  // the pseudo-terminal hangs up
+  FSim->Process().Signal(SIGKILL);  // the pseudo-terminal hangs up
   EXPECT_EQ(cli->Wait(20s), 3);
   EXPECT_NE(ReadText(FDir + "/cli.err").find("Карта 2 из 2: Связь со считывателем потеряна"),
             std::string::npos)

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,22 +11,13 @@
 #include "base/bytes.h"
 #include "base/codepage.h"
 #include "logging/common_logger.h"
+#include "support/temp_dir.h"
 
 namespace kiren::test {
 
 // A fresh temporary folder per test and a hand-driven clock.
 class LogFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kiren_log_XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    fRoot = tmpl + "/";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(fRoot, ec);
-  }
-
   TClock Clock() {
     return [now = fNow] { return *now; };
   }
@@ -57,7 +46,8 @@ class LogFixture : public ::testing::Test {
     return names;
   }
 
-  std::string fRoot;  // ends in '/'
+  TTempDir fDir{"kiren_log"};
+  std::string fRoot = fDir.Path() + "/";
   std::shared_ptr<TLocalDateTime> fNow =
       std::make_shared<TLocalDateTime>(TLocalDateTime{2019, 7, 9, 11, 41, 5, 123});
 };

@@ -9,8 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <regex>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +18,8 @@
 #include "protocol/protocol.h"
 #include "serial/com_port.h"
 #include "serial/usb.h"
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
 
 namespace kiren {
 namespace {
@@ -30,60 +31,13 @@ using Clock = std::chrono::steady_clock;
 class SimLink : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string Tmpl = (fs::temp_directory_path() / "kiren-simlink-XXXXXX").string();
-    ASSERT_NE(mkdtemp(Tmpl.data()), nullptr);
-    FDir = Tmpl;
     fs::create_directories(FDir + "/sys/class/tty");  // no USB devices: only the simulator
   }
-  void TearDown() override {
-    if (FPid > 0) {
-      kill(FPid, SIGKILL);
-      waitpid(FPid, nullptr, 0);
-    }
-    std::error_code Ec;
-    fs::remove_all(FDir, Ec);
-  }
 
-  // Starts kiren-sim with its registry below the test's own runtime directory and waits for
-  // its "port: pts/N" line.
   void Start(std::vector<std::string> AArgs) {
-    AArgs.insert(AArgs.begin(), KIREN_SIM_PATH);
     AArgs.push_back("--no-console");
-    std::vector<std::string> Env = {"XDG_RUNTIME_DIR=" + FDir};
-    for (char** E = environ; *E != nullptr; ++E)
-      if (std::string(*E).rfind("XDG_RUNTIME_DIR=", 0) != 0)
-        Env.emplace_back(*E);
-    std::vector<char*> Argv, Envp;
-    for (auto& A : AArgs)
-      Argv.push_back(A.data());
-    for (auto& E : Env)
-      Envp.push_back(E.data());
-    Argv.push_back(nullptr);
-    Envp.push_back(nullptr);
-    const std::string OutPath = FDir + "/stdout";
-    FPid = fork();
-    ASSERT_GE(FPid, 0);
-    if (FPid == 0) {
-      const int Out = open(OutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int In = open("/dev/null", O_RDONLY);
-      if (Out < 0 || In < 0 || dup2(Out, STDOUT_FILENO) < 0 || dup2(In, STDIN_FILENO) < 0)
-        _exit(127);
-      execve(Argv[0], Argv.data(), Envp.data());
-      _exit(127);
-    }
-    const std::regex PortLine(R"(port: (pts/\d+))");
-    const auto End = Clock::now() + 20s;
-    while (FPortName.empty() && Clock::now() < End) {
-      std::ifstream In(OutPath);
-      std::string Line;
-      std::smatch M;
-      while (std::getline(In, Line))
-        if (std::regex_search(Line, M, PortLine))
-          FPortName = M[1];
-      if (FPortName.empty())
-        std::this_thread::sleep_for(20ms);
-    }
-    ASSERT_FALSE(FPortName.empty()) << "kiren-sim printed no port line";
+    FSim = std::make_unique<test::TSimProcess>(AArgs, FDir);
+    FPortName = FSim->PortName();
   }
 
   std::vector<std::string> Listed() {
@@ -104,14 +58,13 @@ class SimLink : public ::testing::Test {
   }
 
   void Stop(int ASignal) {
-    ASSERT_EQ(kill(FPid, ASignal), 0);
-    int Status = 0;
-    ASSERT_EQ(waitpid(FPid, &Status, 0), FPid);
-    FPid = -1;
+    FSim->Process().Signal(ASignal);
+    ASSERT_TRUE(FSim->Process().Wait(10s).has_value());
   }
 
-  std::string FDir;
-  pid_t FPid = -1;
+  test::TTempDir FTmp{"kiren-simlink"};
+  const std::string FDir = FTmp.Path();
+  std::unique_ptr<test::TSimProcess> FSim;
   std::string FPortName;
 };
 

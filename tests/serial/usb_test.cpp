@@ -14,29 +14,14 @@
 #include "serial/com_port.h"
 #include "serial/usb.h"
 #include "serial/virtual_readers.h"
+#include "support/temp_dir.h"
 
 namespace kiren {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TTempDir {
- public:
-  TTempDir() {
-    std::string Tmpl = (fs::temp_directory_path() / "kiren-serial-XXXXXX").string();
-    if (mkdtemp(Tmpl.data()) != nullptr)
-      FPath = Tmpl;
-  }
-  ~TTempDir() {
-    std::error_code Ec;
-    if (!FPath.empty())
-      fs::remove_all(FPath, Ec);
-  }
-  const std::string& Path() const { return FPath; }
-
- private:
-  std::string FPath;
-};
+using test::TTempDir;
 
 void WriteFile(const fs::path& AFile, const std::string& AText) {
   fs::create_directories(AFile.parent_path());

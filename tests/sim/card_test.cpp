@@ -66,6 +66,26 @@ TEST(CardModel, TrailerWritesKeepForbiddenPartsAndRefuseBrokenAccessBits) {
   EXPECT_EQ(raw[10], 8);
 }
 
+// Access bytes whose inverted copies disagree block the sector for good: nothing in it can be
+// read or written, the trailer included, with either key; a wrong key still fails to
+// authenticate first.
+TEST(CardModel, InconsistentAccessBytesBlockTheWholeSector) {
+  TCard card = NewClassic1K();
+  card.SetRawBlock(5, {0x42});
+  card.SetTrailer(1, kTransportKey, {0xFF, 0x17, 0x80, 0x69}, kWrittenKeyB);
+  TBlock16 out{};
+  for (int block : {4, 5, 7}) {
+    SCOPED_TRACE(block);
+    for (auto [slot, key] : {std::pair{TKeySlot::A, kTransportKey}, {TKeySlot::B, kWrittenKeyB}}) {
+      EXPECT_EQ(card.Read(block, slot, key, out), TAccessResult::Denied);
+      EXPECT_EQ(card.Write(block, slot, key, TBlock16{1}), TAccessResult::Denied);
+    }
+    EXPECT_EQ(card.Read(block, TKeySlot::A, kWrittenKeyA, out), TAccessResult::AuthFailed);
+  }
+  EXPECT_EQ(card.RawBlock(5)[0], 0x42);
+  EXPECT_EQ(card.Read(8, TKeySlot::A, kTransportKey, out), TAccessResult::Ok);  // next sector
+}
+
 TEST(CardModel, LargeSectorsOf4KUseGroupsOfFiveBlocks) {
   TCard card = NewClassic4K();
   EXPECT_EQ(card.BlockCount(), 256);

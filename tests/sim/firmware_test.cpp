@@ -254,6 +254,38 @@ TEST_F(FirmwareTest, EmissionParametersModesAndConfiguration) {
   EXPECT_EQ(config, expected);
 }
 
+// Parameters set through the API are not checked like those of 0x51; the reader still takes at
+// most 10 code bytes and its answers stay within their records (run under ASan).
+TEST_F(FirmwareTest, OversizedEmissionParametersFromTheApiStayInsideTheAnswers) {
+  TCard card = NewClassic1K();
+  card.SetRawBlock(4, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D,
+                       0x0E, 0x0F, 0x10});
+  S.Firmware.PutCard(card);
+  struct TCase {
+    std::uint8_t Offset, Size, Mode;
+    const char* Code;
+  };
+  const TCase cases[] = {
+      {.Offset = 0, .Size = 16, .Mode = 0, .Code = "0102030405060708090A"},
+      {.Offset = 0, .Size = 255, .Mode = 1, .Code = "0102030405060708090A"},
+      {.Offset = 10, .Size = 11, .Mode = 0, .Code = "0B0C0D0E0F10"},
+      {.Offset = 200, .Size = 12, .Mode = 0, .Code = ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Offset) + "+" + std::to_string(c.Size));
+    TEmissionParams params;
+    params.Offset = c.Offset;
+    params.Size = c.Size;
+    S.Firmware.SetEmissionParams(params);
+    std::uint8_t answer = 0;
+    ASSERT_EQ(P.SetupMode(c.Mode, answer), kResOk);
+    const std::string expected = std::string("=== КОД КАРТЫ ===\r\n") + c.Code;
+    EXPECT_EQ(InfoEx(), expected);
+    TKirenCard record;
+    EXPECT_EQ(P.GetKirenCard(record), kResOk);
+  }
+}
+
 TEST_F(FirmwareTest, EmissionPriorityReadsTheEmissionBlockOnIssuedCards) {
   S.Firmware.PutCard(*MakePreset("user"));
   std::uint8_t answer = 0;

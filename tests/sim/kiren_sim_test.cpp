@@ -17,102 +17,35 @@
 
 #include "protocol/frame.h"
 #include "protocol/protocol.h"
+#include "support/process.h"
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace kiren;
+using test::TProcess;
+using test::TSimProcess;
+using test::TTempDir;
 
 class KirenSimProcess : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kiren-sim-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    FDir = tmpl;
-  }
-  void TearDown() override {
-    if (FPid > 0) {
-      ::kill(FPid, SIGKILL);
-      ::waitpid(FPid, nullptr, 0);
-    }
-    if (FIn >= 0)
-      ::close(FIn);
-    if (FOut >= 0)
-      ::close(FOut);
-    std::error_code ec;
-    fs::remove_all(FDir, ec);
-  }
-
   void Start(const std::vector<std::string>& AArgs) {
-    int in[2], out[2];
-    ASSERT_EQ(::pipe2(in, O_CLOEXEC), 0);
-    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    // Everything the child needs is prepared before fork().
-    std::vector<std::string> env{"XDG_RUNTIME_DIR=" + FDir};
-    for (char** e = environ; *e; ++e) {
-      if (std::string(*e).rfind("XDG_RUNTIME_DIR=", 0) != 0)
-        env.emplace_back(*e);
-    }
-    std::vector<char*> envp;
-    for (auto& e : env)
-      envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<char*> argv{const_cast<char*>(KIREN_SIM_PATH)};
-    for (const auto& a : AArgs)
-      argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    FPid = ::fork();
-    ASSERT_GE(FPid, 0);
-    if (FPid == 0) {
-      ::dup2(in[0], STDIN_FILENO);
-      ::dup2(out[1], STDOUT_FILENO);
-      ::execve(KIREN_SIM_PATH, argv.data(), envp.data());
-      ::_exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    FIn = in[1];
-    FOut = out[0];
+    std::vector<std::string> argv{TSimProcess::ProgramPath()};
+    argv.insert(argv.end(), AArgs.begin(), AArgs.end());
+    FProcess.reset();
+    FProcess = std::make_unique<TProcess>(argv, std::vector<std::string>{"XDG_RUNTIME_DIR=" + FDir},
+                                          FDir + "/kiren-sim.err");
   }
 
   // One line of the program's output, without the line break; empty after 10 s.
-  std::string ReadLine() {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (FBuffered.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
-      pollfd p{FOut, POLLIN, 0};
-      if (::poll(&p, 1, 200) <= 0)
-        continue;
-      char buf[256];
-      const ssize_t n = ::read(FOut, buf, sizeof buf);
-      if (n <= 0)
-        break;
-      FBuffered.append(buf, static_cast<std::size_t>(n));
-    }
-    const auto eol = FBuffered.find('\n');
-    if (eol == std::string::npos)
-      return {};
-    std::string line = FBuffered.substr(0, eol);
-    FBuffered.erase(0, eol + 1);
-    return line;
-  }
+  std::string ReadLine() { return FProcess->ReadLine(std::chrono::seconds(10)).value_or(""); }
 
-  void Command(const std::string& ALine) {
-    const std::string text = ALine + "\n";
-    ASSERT_EQ(::write(FIn, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
+  void Command(const std::string& ALine) { FProcess->Write(ALine + "\n"); }
 
   // Exit status after the process ended, -1 when it did not end within 10 s.
-  int WaitExit() {
-    for (int i = 0; i < 200; ++i) {
-      int status = 0;
-      if (::waitpid(FPid, &status, WNOHANG) == FPid) {
-        FPid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return -1;
-  }
+  int WaitExit() { return FProcess->Wait(std::chrono::seconds(10)).value_or(-1); }
 
   std::vector<fs::path> Entries() const {
     std::vector<fs::path> files;
@@ -124,10 +57,9 @@ class KirenSimProcess : public ::testing::Test {
     return files;
   }
 
-  std::string FDir;
-  pid_t FPid = -1;
-  int FIn = -1, FOut = -1;
-  std::string FBuffered;
+  TTempDir FTmp{"kiren-sim-test"};
+  const std::string FDir = FTmp.Path();
+  std::unique_ptr<TProcess> FProcess;
 };
 
 // TProtocol over the program's pseudo-terminal.
@@ -185,11 +117,10 @@ TEST_F(KirenSimProcess, RegistersAnswersAndUnregistersOnSigterm) {
   EXPECT_EQ(card.UIDStr(), "0A0B0C0D");
 
   // Stdin is ignored: closing it does not end the program.
-  ::close(FIn);
-  FIn = -1;
+  FProcess->CloseStdin();
   EXPECT_EQ(link.Proto.GetVer(ver), 0);
 
-  ASSERT_EQ(::kill(FPid, SIGTERM), 0);
+  FProcess->Signal(SIGTERM);
   EXPECT_EQ(WaitExit(), 0);
   EXPECT_TRUE(Entries().empty());
   ::close(fd);
@@ -230,18 +161,38 @@ TEST_F(KirenSimProcess, ConsoleCommandsReachTheReader) {
   EXPECT_EQ(WaitExit(), 0);
 }
 
+// A scripted feed from the command line: the tool sees three new cards one after another.
+TEST_F(KirenSimProcess, FeedOptionPresentsNewCards) {
+  Start({"--feed", "3 dwell 300 gap 100 uid 0B000001", "--no-console"});
+  const std::string line = ReadLine();
+  ASSERT_EQ(line.rfind("port: pts/", 0), 0u) << line;
+  const int fd = ::open(("/dev/" + line.substr(6)).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  TPortProtocol link{fd};
+  std::vector<std::string> seen;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (seen.size() < 3 && std::chrono::steady_clock::now() < end) {
+    TCardInfo card;
+    ASSERT_EQ(link.Proto.GetCardInfo(card), 0);
+    if (card.status.CardPresent() && (seen.empty() || seen.back() != card.UIDStr()))
+      seen.push_back(card.UIDStr());
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"0B000001", "0B000002", "0B000003"}));
+  ::close(fd);
+}
+
 TEST_F(KirenSimProcess, EndOfConsoleInputEndsTheProgramAndBadOptionsAreRefused) {
   Start({"--card", "written"});
   ASSERT_EQ(ReadLine().rfind("port: pts/", 0), 0u);
   ASSERT_EQ(Entries().size(), 1u);
-  ::close(FIn);
-  FIn = -1;
+  FProcess->CloseStdin();
   EXPECT_EQ(WaitExit(), 0);
   EXPECT_TRUE(Entries().empty());
 
-  ::close(FOut);
-  FOut = -1;
   Start({"--card", "nosuch"});
+  EXPECT_EQ(WaitExit(), 2);
+  Start({"--feed", "3 dwell soon"});
   EXPECT_EQ(WaitExit(), 2);
   EXPECT_TRUE(Entries().empty());
 }

@@ -38,18 +38,6 @@ TWriteReadProc DirectExchange(sim::TFirmware& AFirmware) {
   };
 }
 
-TTempDir::TTempDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "kiren-worker-XXXXXX").string();
-  if (mkdtemp(tmpl.data()) == nullptr)
-    throw std::runtime_error("mkdtemp failed");
-  FPath = tmpl;
-}
-
-TTempDir::~TTempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(FPath, ec);
-}
-
 void TWorkerTest::SetUp() {
   auto logger = DbgLogger();
   logger->Close();

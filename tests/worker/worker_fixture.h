@@ -12,6 +12,7 @@
 #include "protocol/protocol.h"
 #include "sim/firmware.h"
 #include "sim/pty_host.h"
+#include "support/temp_dir.h"
 #include "worker/device_view.h"
 #include "worker/event_loop.h"
 #include "worker/th.h"
@@ -52,17 +53,6 @@ std::vector<std::uint8_t> CommandsOf(const sim::TFirmware& AFirmware);
 // Exchange procedure that hands frames straight to a firmware (no port), for action tests.
 TWriteReadProc DirectExchange(sim::TFirmware& AFirmware);
 
-// A unique empty folder under the system's temporary folder, removed with the object.
-class TTempDir {
- public:
-  TTempDir();
-  ~TTempDir();
-  const std::string& Path() const { return FPath; }
-
- private:
-  std::string FPath;
-};
-
 // A virtual reader on a pseudo-terminal, a main loop on the test thread and a worker on it.
 class TWorkerTest : public ::testing::Test {
  protected:
@@ -79,7 +69,7 @@ class TWorkerTest : public ::testing::Test {
   // Runs the loop until ACount more ShowCardInfo calls came.
   bool WaitCards(std::size_t ACount, std::chrono::milliseconds ATimeout = 15s);
 
-  TTempDir LogDir;
+  TTempDir LogDir{"kiren-worker"};
   sim::TFirmware Firmware;
   std::unique_ptr<sim::TPtyHost> Host;
   TEventLoop Loop;

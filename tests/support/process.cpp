@@ -1,5 +1,7 @@
 #include "process.h"
 
+#include <cstring>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -24,11 +26,22 @@ TProcess::TProcess(const std::vector<std::string>& AArgv, const std::vector<std:
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, AStderrPath.c_str(),
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO,
+                                   AStderrPath.empty() ? "/dev/null" : AStderrPath.c_str(),
                                    O_WRONLY | O_CREAT | O_APPEND, 0600);
   std::vector<std::string> env = AEnv;
-  for (char** e = environ; *e != nullptr; ++e)
-    env.emplace_back(*e);
+  auto overridden = [&AEnv](const char* AEntry) {
+    for (const auto& e : AEnv) {
+      const auto eq = e.find('=');
+      if (eq != std::string::npos && std::strncmp(AEntry, e.c_str(), eq + 1) == 0)
+        return true;
+    }
+    return false;
+  };
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (!overridden(*e))
+      env.emplace_back(*e);
+  }
   std::vector<char*> argv, envp;
   for (const auto& a : AArgv)
     argv.push_back(const_cast<char*>(a.c_str()));
@@ -97,6 +110,21 @@ bool TProcess::WaitFor(const std::string& AText, std::chrono::milliseconds ATime
     }
     if (std::chrono::steady_clock::now() >= deadline || FStdout < 0)
       return false;
+    ReadSome(50);
+  }
+}
+
+std::optional<std::string> TProcess::ReadLine(std::chrono::milliseconds ATimeout) {
+  const auto deadline = std::chrono::steady_clock::now() + ATimeout;
+  for (;;) {
+    const auto eol = FOutput.find('\n', FConsumed);
+    if (eol != std::string::npos) {
+      std::string line = FOutput.substr(FConsumed, eol - FConsumed);
+      FConsumed = eol + 1;
+      return line;
+    }
+    if (std::chrono::steady_clock::now() >= deadline || FStdout < 0)
+      return std::nullopt;
     ReadSome(50);
   }
 }

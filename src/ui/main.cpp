@@ -8,10 +8,13 @@
 //   --click NAME         once a card is in the field, press the button or menu item NAME
 //                        (its object name, e.g. bEmitCard)
 //   --journal            open the journal window at start; --screenshot then saves that window
+//   --journal-file FILE  keep the issuance journal in FILE instead of the usual place
+//   --settings FILE      read and write the editors' settings in FILE instead of settings.ini
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QTabWidget>
 #include <QTimer>
 #include <iostream>
 #include <memory>
@@ -30,6 +33,8 @@ struct TDemoOptions {
   int QuitAfterMs = -1;
   QString Click;
   bool Journal = false;
+  QString JournalFile;
+  QString Settings;
 };
 
 TDemoOptions ParseOptions(const QApplication& AApp) {
@@ -52,7 +57,13 @@ TDemoOptions ParseOptions(const QApplication& AApp) {
       QStringLiteral("NAME"));
   const QCommandLineOption journal(QStringLiteral("journal"),
                                    QStringLiteral("Open the journal window at start."));
-  parser.addOptions({port, connect, screenshot, quitAfter, click, journal});
+  const QCommandLineOption journalFile(QStringLiteral("journal-file"),
+                                       QStringLiteral("Keep the issuance journal in FILE."),
+                                       QStringLiteral("FILE"));
+  const QCommandLineOption settings(QStringLiteral("settings"),
+                                    QStringLiteral("Keep the editors' settings in FILE."),
+                                    QStringLiteral("FILE"));
+  parser.addOptions({port, connect, screenshot, quitAfter, click, journal, journalFile, settings});
   parser.process(AApp);
   TDemoOptions o;
   o.Port = parser.value(port);
@@ -60,11 +71,21 @@ TDemoOptions ParseOptions(const QApplication& AApp) {
   o.Screenshot = parser.value(screenshot);
   o.Click = parser.value(click);
   o.Journal = parser.isSet(journal);
+  o.JournalFile = parser.value(journalFile);
+  o.Settings = parser.value(settings);
   bool ok = false;
   const int ms = parser.value(quitAfter).toInt(&ok);
   if (parser.isSet(quitAfter))
     o.QuitAfterMs = ok && ms >= 0 ? ms : 0;
   return o;
+}
+
+// Brings the tab that holds AWidget to the front.
+void ShowTabOf(QWidget* AWidget) {
+  for (QWidget* w = AWidget; w && w->parentWidget(); w = w->parentWidget())
+    if (auto* tabs = qobject_cast<QTabWidget*>(w->parentWidget()->parentWidget());
+        tabs && tabs->indexOf(w) >= 0)
+      tabs->setCurrentWidget(w);
 }
 
 // Presses the control named AName as soon as a card is in the field.
@@ -74,9 +95,10 @@ void ClickWhenCardIsHere(kiren::TfMain& AWindow, const QString& AName) {
     if (!AWindow.CardIsHere())
       return;
     timer->stop();
-    if (auto* button = AWindow.findChild<QAbstractButton*>(AName))
+    if (auto* button = AWindow.findChild<QAbstractButton*>(AName)) {
+      ShowTabOf(button);
       button->click();
-    else if (auto* action = AWindow.findChild<QAction*>(AName))
+    } else if (auto* action = AWindow.findChild<QAction*>(AName))
       action->trigger();
     else
       std::cerr << "kiren-setup: no control named " << AName.toStdString() << "\n";
@@ -95,7 +117,10 @@ int main(int argc, char* argv[]) {
   auto sink = std::make_shared<kiren::TQtMessageSink>();
   kiren::SetMessageSink(sink);
 
-  kiren::TfMain window;
+  kiren::TMainWindowOptions options;
+  options.JournalPath = demo.JournalFile;
+  options.SettingsPath = demo.Settings;
+  kiren::TfMain window(options);
   window.show();
 
   if (!demo.Port.isEmpty() && !window.SelectPort(demo.Port))

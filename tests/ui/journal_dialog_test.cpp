@@ -110,7 +110,7 @@ TEST_F(TJournalDialogTest, NewestFirstAndFilters) {
   auto* table = Get<QTableWidget>(dialog, "tblRows");
   ASSERT_EQ(table->rowCount(), 3);
   EXPECT_EQ(table->item(0, 2)->text(), QStringLiteral("04A1B20D"));
-  EXPECT_EQ(table->item(0, 4)->text(), QStringLiteral("301"));
+  EXPECT_EQ(table->item(0, 3)->text(), QStringLiteral("301"));
   // A row whose check failed stands out in red.
   EXPECT_EQ(table->item(0, 0)->foreground().color(), QColor(255, 0, 0));
   EXPECT_NE(table->item(1, 0)->foreground().color(), QColor(255, 0, 0));

@@ -30,14 +30,19 @@ struct TOptions {
 };
 
 void Usage(std::FILE* AOut) {
-  std::fprintf(AOut,
-               "usage: kiren-sim [--card PRESET] [--uid HEX] [--version TEXT] [--no-console]\n"
-               "  --card PRESET   card in the field at start (presets: see 'presets' command)\n"
-               "  --uid HEX       UID of that card, 4 or 7 bytes (default: the preset's)\n"
-               "  --version TEXT  version text the reader reports (default \"%s\")\n"
-               "  --feed PLAN     present new cards one after another, as the 'feed' command\n"
-               "  --no-console    ignore stdin; run until SIGTERM or SIGINT\n",
-               TFirmware::kDefaultVersion);
+  std::fprintf(
+      AOut,
+      "usage: kiren-sim [--card PRESET] [--uid HEX] [--reader-version TEXT] [--feed PLAN]\n"
+      "                 [--no-console]\n"
+      "  --card PRESET          card in the field at start (presets: see 'presets' command)\n"
+      "  --uid HEX              UID of that card, 4 or 7 bytes (default: the preset's)\n"
+      "  --reader-version TEXT  version text the reader reports (default \"%s\");\n"
+      "                         --version TEXT is the same\n"
+      "  --feed PLAN            present new cards one after another, as the 'feed' command\n"
+      "  --no-console           ignore stdin; run until SIGTERM or SIGINT\n"
+      "  --help                 this text\n"
+      "  --version              the program's version\n",
+      TFirmware::kDefaultVersion);
 }
 
 // Returns 0 to go on, otherwise the exit code.
@@ -55,7 +60,10 @@ int ParseOptions(int argc, char** argv, TOptions& AOpt) {
       ok = value(AOpt.Card);
     } else if (arg == "--uid") {
       ok = value(AOpt.Uid);
-    } else if (arg == "--version") {
+    } else if (arg == "--version" && (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0)) {
+      std::printf("kiren-sim %s\n", KIREN_VERSION);
+      return -1;
+    } else if (arg == "--version" || arg == "--reader-version") {
       ok = value(AOpt.Version);
     } else if (arg == "--feed") {
       std::string error;
@@ -173,10 +181,11 @@ int main(int argc, char** argv) {
     reader.FriendlyName = "Кирен-М1 (виртуальный) (" + host.PortName() + ")";
     reader.Port = host.PortName();
     reader.Pid = static_cast<long>(getpid());
-    std::string entry = RegisterVirtualReader(reader);
-    if (entry.empty()) {
-      std::fprintf(stderr, "kiren-sim: cannot register in %s\n", VirtualReadersDir().c_str());
-    }
+    // The registry folder is created 0700; a refused one has already been reported.
+    const std::string dir = VirtualReadersDir();
+    std::string entry = dir.empty() ? std::string() : RegisterVirtualReader(reader, dir);
+    if (entry.empty() && !dir.empty())
+      std::fprintf(stderr, "kiren-sim: cannot register in %s\n", dir.c_str());
     Print("port: " + host.PortName() + "\n");
     bool quitUnused = false;
     TConsole console(firmware, &host);

@@ -63,6 +63,10 @@ TArgs ParseArgs(const std::vector<std::string>& AArgs, const std::vector<TComman
       args.Json = true;
     else if (arg == "--help" || arg == "-h")
       args.Help = true;
+    else if (arg == "--version")
+      args.Version = true;
+    else if (arg == "--mask-keys")
+      args.MaskKeys = true;
     else
       rest.push_back(arg);
   }
@@ -84,7 +88,7 @@ TArgs ParseArgs(const std::vector<std::string>& AArgs, const std::vector<TComman
     }
   }
   if (args.Command == nullptr) {
-    if (pos < rest.size() && !args.Help)
+    if (pos < rest.size() && !args.Help && !args.Version)
       throw TUsageError("не задана команда");
     return args;
   }

@@ -37,6 +37,8 @@ struct TArgs {
   std::map<std::string, std::string> Options;
   bool Json = false;
   bool Help = false;
+  bool Version = false;
+  bool MaskKeys = false;  // --mask-keys: key bytes of load-key requests hidden in the debug log
 
   bool Has(const std::string& AName) const { return Options.count(AName) != 0; }
   std::string Get(const std::string& AName, const std::string& ADefault) const;
@@ -48,8 +50,8 @@ struct TArgs {
 };
 
 // "[--json] ports" or "[--json] PORT COMMAND [WORDS] [--OPTION [VALUE]]...": port and command
-// come first; --json and --help are accepted anywhere; "--name=value" works too. Throws
-// TUsageError for an unknown command or option and for a missing value.
+// come first; --json, --help, --version and --mask-keys are accepted anywhere; "--name=value" works
+// too. Throws TUsageError for an unknown command or option and for a missing value.
 TArgs ParseArgs(const std::vector<std::string>& AArgs, const std::vector<TCommandSpec>& ACommands);
 
 }  // namespace kiren::cli

@@ -517,8 +517,10 @@ std::string HelpText(const TCommandSpec* ACommand) {
       text += "  " + PadRight(name, 24) + command.Summary + "\n";
     }
     text +=
-        "\n  --json   вывод в JSON, по объекту на строку\n"
-        "  --help   справка; kiren-cli КОМАНДА --help — по команде\n\n"
+        "\n  --json        вывод в JSON, по объекту на строку\n"
+        "  --mask-keys   ключи в запросах загрузки ключа в журнале обмена: ** ** ** ** ** **\n"
+        "  --help        справка; kiren-cli КОМАНДА --help — по команде\n"
+        "  --version     версия программы\n\n"
         "Код выхода: 0 — успешно, 1 — операция не выполнена, 2 — ошибка в параметрах,\n"
         "3 — порт не открылся, нет версии или связь потеряна.\n";
     return text;

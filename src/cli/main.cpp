@@ -8,6 +8,7 @@
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "logging/dbg_logger.h"
 
 namespace {
 
@@ -38,6 +39,11 @@ int main(int argc, char** argv) {
   } catch (const TUsageError& e) {
     return ReportUsageError(json, e.what());
   }
+  if (args.Version) {
+    std::cout << "kiren-cli " KIREN_VERSION "\n";
+    return kExitOk;
+  }
+  kiren::SetMaskKeys(args.MaskKeys);
   if (args.Help) {
     std::cout << HelpText(args.Command);
     return kExitOk;

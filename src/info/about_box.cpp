@@ -10,11 +10,12 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QUrl>
 #include <functional>
-#include <limits>
 
 #include "info/build_info.h"
 #include "info/file_version.h"
@@ -214,14 +215,28 @@ void TAboutBox::SetBuildText(const QString& AText) {
 }
 
 void TAboutBox::FitMemo() {
-  // Frame and document margins around the text stay; the text part takes what it needs.
-  const int margin = static_cast<int>(mCvsInfo->document()->documentMargin());
-  const int chrome = 2 * mCvsInfo->frameWidth() + 2 * margin;
-  const QRect room(0, 0, mCvsInfo->width() - chrome, std::numeric_limits<int>::max() / 2);
-  const int needed = mCvsInfo->fontMetrics()
-                         .boundingRect(room, Qt::TextWordWrap, mCvsInfo->toPlainText())
-                         .height();
-  mCvsInfo->resize(mCvsInfo->width(), needed + chrome);
+  // The editor lays out each paragraph in lines of the font's full line spacing, counts whole
+  // pixels per paragraph, and shows a scroll bar unless all of them fit the viewport less one
+  // document margin and one pixel. The memo gets that height, and the bottom margin as well.
+  const QTextDocument* doc = mCvsInfo->document();
+  const int margin = static_cast<int>(doc->documentMargin());
+  const int frame = 2 * mCvsInfo->frameWidth();
+  const qreal lineWidth = mCvsInfo->width() - frame - 2 * margin;
+  int textHeight = 0;
+  for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+    QTextLayout layout(block.text(), doc->defaultFont());
+    layout.setTextOption(doc->defaultTextOption());
+    layout.beginLayout();
+    qreal height = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLeadingIncluded(true);
+      line.setLineWidth(lineWidth);
+      height += line.height();
+    }
+    layout.endLayout();
+    textHeight += static_cast<int>(height);
+  }
+  mCvsInfo->resize(mCvsInfo->width(), textHeight + 2 * margin + 1 + frame);
 }
 
 void TAboutBox::FitWindow() {

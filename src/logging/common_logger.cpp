@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/private_dirs.h"
 #include "base/text_utils.h"
 #include "logging/program_dir.h"
 
@@ -245,17 +246,12 @@ bool TCommonLogger::Open() {
              FFileExt;
   }
 
-  if (!dir.empty()) {
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(dir).parent_path(), ec);
-    if (ec) {
-      FLastOpenError = ec.message();
-      return false;
-    }
-  }
+  // Logs carry keys: new folders and files are for their owner alone.
+  if (!dir.empty() && !CreatePrivateDirs(std::filesystem::path(dir).parent_path().string()))
+    return OpenFailed();
 
   const std::string path = dir + name;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (fd < 0)
     return OpenFailed();
   struct stat st {};
@@ -435,8 +431,9 @@ void TCommonLogger::AddHexData(const std::uint8_t* AData, std::int32_t ASize, bo
   if (!fActive)
     return;
   const std::int32_t size = ASize > 0 ? ASize : 0;
-  WriteText(Timestamp() + (IsReq ? " >> " : " << ") + SizeField(size) + APrefix +
-            BufToHex(AData, size) + kCrLf);
+  const std::string hex =
+      IsReq && FRequestHexText ? FRequestHexText(AData, size) : BufToHex(AData, size);
+  WriteText(Timestamp() + (IsReq ? " >> " : " << ") + SizeField(size) + APrefix + hex + kCrLf);
 }
 
 void TCommonLogger::AddHexData(const Bytes& AData, const std::string& ADelim,

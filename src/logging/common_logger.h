@@ -208,6 +208,11 @@ class TCommonLogger final : public ICommonLogger,
 
   const TStat& GetStat() const { return FStat; }
 
+  // Hex text of the bytes of request lines (">>"); BufToHex when unset. The debug log
+  // installs one that can hide key bytes.
+  using THexText = std::function<std::string(const std::uint8_t* AData, std::int32_t ASize)>;
+  void SetRequestHexText(THexText AHexText) { FRequestHexText = std::move(AHexText); }
+
   // Hex text of a buffer: "01 02 0A".
   static std::string BufToHex(const Bytes& ABuf);
   static std::string BufToHex(const std::uint8_t* ABuf, std::int32_t ASize);
@@ -263,6 +268,7 @@ class TCommonLogger final : public ICommonLogger,
   TLocalDateTime FLastDT;  // only the day fields are used
   std::string FLastOpenError;
   TClock FClock;
+  THexText FRequestHexText;
 };
 
 }  // namespace kiren

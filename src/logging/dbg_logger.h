@@ -18,4 +18,13 @@ std::shared_ptr<ISafeLogger> DbgLogger();
 //   else $XDG_STATE_HOME/kiren/Logs, by default ~/.local/state/kiren/Logs.
 std::string DbgLogDir();
 
+// Hides keys in the debug log: while on, the six key bytes of each load-key request are
+// written as "** ** ** ** ** **" (one "**" per key byte, also where a byte is escaped on the
+// wire). Off by default. Takes effect from the next request; safe from any thread.
+void SetMaskKeys(bool AValue);
+bool GetMaskKeys();
+
+// The hex text of a request frame as the debug log writes it.
+std::string DbgRequestHex(const Bytes& AFrame, bool AMaskKeys);
+
 }  // namespace kiren

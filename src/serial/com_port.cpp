@@ -1,12 +1,8 @@
 #include "serial/com_port.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <thread>
@@ -17,228 +13,17 @@ namespace kiren {
 
 namespace {
 
-constexpr std::uint32_t kMaxTimeout = std::numeric_limits<std::uint32_t>::max();
 // Largest byte count a signed 32-bit result can report.
 constexpr std::uint32_t kMaxCount = std::numeric_limits<std::int32_t>::max();
 const std::string kDevPrefix = "/dev/";
 
-const char* const kParityLetters[] = {"N", "O", "E", "M", "S"};
-const char* const kParityWords[] = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
-const char* const kStopBitsTexts[] = {"1", "1.5", "2"};
-const char* const kDtrTexts[] = {"DTR_DISABLE", "DTR_ENABLE", "DTR_HANDSHAKE"};
-const char* const kRtsTexts[] = {"RTS_DISABLE", "RTS_ENABLE", "RTS_HANDSHAKE", "RTS_TOGGLE"};
-
-template <std::size_t N>
-std::string TableName(const char* const (&ATable)[N], unsigned AIndex) {
-  return AIndex < N ? ATable[AIndex] : "?";
-}
-
-// Whole decimal number of digits only, within AMax (at most 32 bits, so that the running
-// value cannot overflow; leading zeros are fine).
-bool ParseWhole(const std::string& AText, std::uint32_t AMax, std::uint64_t& AValue) {
-  if (AText.empty())
-    return false;
-  std::uint64_t V = 0;
-  for (const char C : AText) {
-    if (C < '0' || C > '9')
-      return false;
-    V = V * 10 + static_cast<unsigned>(C - '0');
-    if (V > AMax)
-      return false;
-  }
-  AValue = V;
-  return true;
-}
-
-int ParityIndex(char ALetter) {
-  switch (ALetter) {
-    case 'N':
-    case 'n':
-      return kParityNone;
-    case 'O':
-    case 'o':
-      return kParityOdd;
-    case 'E':
-    case 'e':
-      return kParityEven;
-    case 'M':
-    case 'm':
-      return kParityMark;
-    case 'S':
-    case 's':
-      return kParitySpace;
-    default:
-      return -1;
-  }
-}
-
-std::vector<std::string> SplitAtDash(const std::string& AText) {
-  std::vector<std::string> Fields;
-  std::size_t Start = 0;
-  for (;;) {
-    const auto Dash = AText.find('-', Start);
-    Fields.push_back(AText.substr(Start, Dash - Start));
-    if (Dash == std::string::npos)
-      break;
-    Start = Dash + 1;
-  }
-  return Fields;
-}
-
-std::string Hex(unsigned AValue, int ADigits) {
-  char Buf[16];
-  std::snprintf(Buf, sizeof Buf, "%0*X", ADigits, AValue);
-  return Buf;
-}
-
-std::string TrueFalse(bool AValue) {
-  return AValue ? "True" : "False";
-}
-
-std::string CharHex(char AValue) {
-  return Hex(static_cast<unsigned char>(AValue), 2);
-}
-
-// Deadline of a transfer of ACount bytes: AMul x ACount + AConst ms; none when both are 0.
-tty::Deadline TotalDeadline(std::uint32_t AMul, std::uint32_t AConst, std::uint64_t ACount) {
-  if (AMul == 0 && AConst == 0)
+tty::Deadline DeadlineIn(const std::optional<std::uint64_t>& AMs) {
+  if (!AMs)
     return std::nullopt;
-  // Beyond about a year the wait is as good as endless (and the sum could overflow).
-  constexpr std::uint64_t kEndless = 1ull << 35;
-  if (ACount != 0 && AMul > kEndless / ACount)
-    return std::nullopt;
-  const std::uint64_t Ms = static_cast<std::uint64_t>(AMul) * ACount + AConst;
-  if (Ms > kEndless)
-    return std::nullopt;
-  return tty::Clock::now() + std::chrono::milliseconds(Ms);
-}
-
-// strerror_r comes in a GNU and an XSI flavour; both are handled here.
-[[maybe_unused]] const char* ErrnoText(const char* AGnu, char*) {
-  return AGnu;
-}
-[[maybe_unused]] const char* ErrnoText(int AXsi, char* ABuf) {
-  return AXsi == 0 ? ABuf : "";
+  return tty::Clock::now() + std::chrono::milliseconds(*AMs);
 }
 
 }  // namespace
-
-std::string ParityName(TParity AParity, bool AWord) {
-  return AWord ? TableName(kParityWords, AParity) : TableName(kParityLetters, AParity);
-}
-std::string StopBitsName(TStopBits AStopBits) {
-  return TableName(kStopBitsTexts, AStopBits);
-}
-std::string DtrControlName(TDTRControl AValue) {
-  return TableName(kDtrTexts, AValue);
-}
-std::string RtsControlName(TRTSControl AValue) {
-  return TableName(kRtsTexts, AValue);
-}
-
-std::string ComErrorText(std::uint32_t ACode) {
-  if (ACode == kErrPortNotFound)
-    return "COM-порт не найден";
-  if (ACode == kErrPortClosed)
-    return "COM-порт закрыт";
-  char Buf[256] = {};
-  std::string Text = ErrnoText(strerror_r(static_cast<int>(ACode), Buf, sizeof Buf), Buf);
-  while (!Text.empty() &&
-         (Text.back() == ' ' || Text.back() == '\r' || Text.back() == '\n' || Text.back() == '.'))
-    Text.pop_back();
-  return Text;
-}
-
-// ---- TMyDCB ----
-
-TMyDCB::TMyDCB() {
-  fDCB.DCBlength = sizeof(kiren::DCB);
-  fDCB.BaudRate = 9600;
-  fDCB.ByteSize = 8;
-  fDCB.Parity = kParityNone;
-  fDCB.StopBits = kOneStopBit;
-  SetFlagBinary(true);
-  SetFlagDtrControl(0);
-  SetFlagRtsControl(0);
-  fDCB.XonChar = 0;
-}
-
-std::string TMyDCB::Print() const {
-  const std::string NL = "\r\n";
-  std::string S = "DCB: " + NL;
-  S += " BaudRate: " + std::to_string(BaudRate()) + NL;
-  S += " ByteSize: " + std::to_string(ByteSize()) + NL;
-  S += " Parity: " + ParityName(Parity()) + NL;
-  S += " StopBits: " + StopBitsName(StopBits()) + NL;
-  S += " Flags: 0x" + Hex(fDCB.flags, 8) + NL;
-  S += "  fBinary: " + TrueFalse(FlagBinary()) + NL;
-  S += "  fParity: " + TrueFalse(FlagParity()) + NL;
-  S += "  fOutxCtsFlow: " + TrueFalse(FlagOutxCtsFlow()) + NL;
-  S += "  fOutxDsrFlow: " + TrueFalse(FlagOutxDsrFlow()) + NL;
-  S += "  fDtrControl: " + DtrControlName(FlagDtrControl()) + NL;
-  S += "  fDsrSensitivity: " + TrueFalse(FlagDsrSensitivity()) + NL;
-  S += "  fTXContinueOnXoff: " + TrueFalse(FlagTXContinueOnXoff()) + NL;
-  S += "  fOutX: " + TrueFalse(FlagOutX()) + NL;
-  S += "  fInX: " + TrueFalse(FlagInX()) + NL;
-  S += "  fErrorChar: " + TrueFalse(FlagErrorChar()) + NL;
-  S += "  fNull: " + TrueFalse(FlagNull()) + NL;
-  S += "  fRtsControl: " + RtsControlName(FlagRtsControl()) + NL;
-  S += "  fAbortOnError: " + TrueFalse(FlagAbortOnError()) + NL;
-  S += " XonLim: " + std::to_string(XonLim()) + " (0x" + Hex(XonLim(), 2) + ")" + NL;
-  S += " XoffLim: " + std::to_string(XoffLim()) + " (0x" + Hex(XoffLim(), 2) + ")" + NL;
-  S += " XonChar: 0x" + CharHex(XonChar()) + NL;
-  S += " XoffChar: 0x" + CharHex(XoffChar()) + NL;
-  S += " ErrorChar: 0x" + CharHex(ErrorChar()) + NL;
-  S += " EofChar: 0x" + CharHex(EofChar()) + NL;
-  S += " EvtChar: 0x" + CharHex(EvtChar());
-  return S;
-}
-
-// ---- port listing helpers ----
-
-std::int32_t PortNumber(const std::string& AName) {
-  std::string Digits;
-  for (const char C : AName)
-    if (C >= '0' && C <= '9')
-      Digits += C;
-  std::uint64_t V = 0;
-  if (!ParseWhole(Digits, std::numeric_limits<std::int32_t>::max(), V))
-    return 1000;
-  return static_cast<std::int32_t>(V);
-}
-
-void SortPorts(TPortArray& APorts) {
-  for (auto& P : APorts)
-    P.num = PortNumber(P.name);
-  std::stable_sort(APorts.begin(), APorts.end(),
-                   [](const TPortInfo& A, const TPortInfo& B) { return A.num < B.num; });
-}
-
-bool TMyComPort::EnumComPorts(std::string& APorts, const std::string& ADevRoot) {
-  APorts.clear();
-  DIR* Dir = opendir(ADevRoot.c_str());
-  if (Dir == nullptr)
-    return false;
-  std::vector<std::string> Names;
-  while (const dirent* Entry = readdir(Dir)) {
-    const std::string Name = Entry->d_name;
-    for (const char* Prefix : {"ttyS", "ttyUSB", "ttyACM"}) {
-      const std::size_t Len = std::strlen(Prefix);
-      if (Name.size() > Len && Name.compare(0, Len, Prefix) == 0 &&
-          Name.find_first_not_of("0123456789", Len) == std::string::npos)
-        Names.push_back(Name);
-    }
-  }
-  closedir(Dir);
-  std::sort(Names.begin(), Names.end());  // a fixed order for equal numbers
-  TPortArray Ports;
-  for (auto& N : Names)
-    Ports.push_back({N, 0});
-  SortPorts(Ports);
-  for (const auto& P : Ports)
-    APorts += P.name + "\r\n";
-  return true;
-}
 
 // ---- TMyComPort ----
 
@@ -255,16 +40,17 @@ TMyComPort::~TMyComPort() {
 }
 
 bool TMyComPort::Fail(int AErrno) {
-  // ENXIO is "no device behind this node"; its number would otherwise read as "closed".
-  fLastErrCode = AErrno == ENXIO ? kErrPortNotFound : static_cast<std::uint32_t>(AErrno);
+  fLastError = PortErrorOf(AErrno, Opened());
+  return false;
+}
+
+bool TMyComPort::Fail(TPortCondition ACondition) {
+  fLastError = PortError(ACondition);
   return false;
 }
 
 bool TMyComPort::CheckOpen() {
-  if (Opened())
-    return true;
-  fLastErrCode = kErrPortClosed;
-  return false;
+  return Opened() || Fail(TPortCondition::Closed);
 }
 
 void TMyComPort::Notify(const TNotifyEvent& AHook, TMyComPort& ASender) {
@@ -286,14 +72,11 @@ bool TMyComPort::OpenDevice(const std::string& AComPort, bool AForQuery) {
     fPort = AComPort;
     Path = kDevPrefix + AComPort;
   }
-  if (fPort.empty()) {
-    fLastErrCode = kErrPortNotFound;
-    return false;
-  }
+  if (fPort.empty())
+    return Fail(TPortCondition::NotFound);
   int Fd = -1;
-  if (const int Err = tty::OpenTty(Path, !AForQuery, Fd)) {
-    return Fail(Err == ENOENT || Err == ENODEV ? static_cast<int>(kErrPortNotFound) : Err);
-  }
+  if (const int Err = tty::OpenTty(Path, !AForQuery, Fd))
+    return Fail(Err);
   hFile = Fd;
   fExclusive = !AForQuery;
   fEchoCnt = 0;
@@ -307,9 +90,9 @@ bool TMyComPort::Open(const std::string& AComPort, bool AAutoApply) {
   if (!OpenDevice(Name, false))
     return false;
   if (AAutoApply && !ApplyConfig()) {
-    const std::uint32_t Code = fLastErrCode;
+    const TPortError Error = fLastError;
     Close();
-    fLastErrCode = Code;
+    fLastError = Error;
     return false;
   }
   Notify(FOnAfterOpen, *this);
@@ -319,13 +102,13 @@ bool TMyComPort::Open(const std::string& AComPort, bool AAutoApply) {
 
 bool TMyComPort::Open(std::int32_t APortNo) {
   if (APortNo < 1)
-    return Fail(static_cast<int>(kErrPortNotFound));
+    return Fail(TPortCondition::NotFound);
   return Open("ttyS" + std::to_string(APortNo - 1), true);
 }
 
 bool TMyComPort::Open(bool AAutoApply) {
   if (fPort.empty())
-    return Fail(static_cast<int>(kErrPortNotFound));
+    return Fail(TPortCondition::NotFound);
   return Open(std::string(fPort), AAutoApply);
 }
 
@@ -362,21 +145,10 @@ void TMyComPort::SetParams(std::uint32_t ABaudRate, TByteSize ADataBits, TParity
 }
 
 bool TMyComPort::SetParams(const std::string& AStr, bool AAutoApply) {
-  const auto Fields = SplitAtDash(AStr);
-  if (Fields.size() < 4)
+  const auto Params = ParseLineParams(AStr);
+  if (!Params)
     return false;
-  std::uint64_t Baud = 0, Bits = 0, Stop = 0;
-  if (!ParseWhole(Fields[0], std::numeric_limits<std::uint32_t>::max(), Baud))
-    return false;
-  if (!ParseWhole(Fields[1], 8, Bits) || Bits < 5)
-    return false;
-  const int Parity = Fields[2].empty() ? -1 : ParityIndex(Fields[2][0]);
-  if (Parity < 0)
-    return false;
-  if (!ParseWhole(Fields[3], 2, Stop) || Stop < 1)
-    return false;
-  SetParams(static_cast<std::uint32_t>(Baud), static_cast<TByteSize>(Bits),
-            static_cast<TParity>(Parity), Stop == 1 ? kOneStopBit : kTwoStopBits, AAutoApply);
+  SetParams(Params->BaudRate, Params->ByteSize, Params->Parity, Params->StopBits, AAutoApply);
   return true;
 }
 
@@ -465,27 +237,14 @@ std::int32_t TMyComPort::ReadRaw(std::uint8_t* ABuffer, std::uint32_t ASize) {
   if (ASize == 0)
     return 0;
   ASize = std::min(ASize, kMaxCount);  // the count must fit the signed result
-  const TCommTimeouts T = fCTO;
-  const bool Immediate = T.ReadIntervalTimeout == kMaxTimeout &&
-                         T.ReadTotalTimeoutMultiplier == 0 && T.ReadTotalTimeoutConstant == 0;
-  const bool WaitForFirst =
-      T.ReadIntervalTimeout == kMaxTimeout && T.ReadTotalTimeoutMultiplier == kMaxTimeout &&
-      T.ReadTotalTimeoutConstant != 0 && T.ReadTotalTimeoutConstant != kMaxTimeout;
-  tty::Deadline Total;
-  if (Immediate) {
-    Total = tty::Clock::now();
-  } else if (WaitForFirst) {
-    Total = tty::Clock::now() + std::chrono::milliseconds(T.ReadTotalTimeoutConstant);
-  } else {
-    Total = TotalDeadline(T.ReadTotalTimeoutMultiplier, T.ReadTotalTimeoutConstant, ASize);
-  }
-  const bool OnePass = Immediate || WaitForFirst;
+  const TReadPlan Plan = PlanRead(fCTO, ASize);
+  const tty::Deadline Total = DeadlineIn(Plan.TotalMs);
   std::size_t Got = 0;
   tty::Clock::time_point LastByte{};
   while (Got < ASize) {
     tty::Deadline Wait = Total;
-    if (Got > 0 && !OnePass && T.ReadIntervalTimeout != 0) {
-      const auto Gap = LastByte + std::chrono::milliseconds(T.ReadIntervalTimeout);
+    if (Got > 0 && !Plan.OnePass && Plan.GapMs) {
+      const auto Gap = LastByte + std::chrono::milliseconds(*Plan.GapMs);
       Wait = Wait ? std::min(*Wait, Gap) : Gap;
     }
     bool Ready = false;
@@ -501,7 +260,7 @@ std::int32_t TMyComPort::ReadRaw(std::uint8_t* ABuffer, std::uint32_t ASize) {
     Got += N;
     if (N > 0)
       LastByte = tty::Clock::now();
-    if (OnePass)
+    if (Plan.OnePass)
       break;
   }
   return static_cast<std::int32_t>(Got);
@@ -552,10 +311,8 @@ std::int32_t TMyComPort::WriteBuffer(const void* ABuffer, std::uint32_t ASize) {
     return 0;
   ASize = std::min(ASize, kMaxCount);  // the count must fit the signed result
   std::size_t Written = 0;
-  const int Err = tty::WriteAll(
-      hFile, static_cast<const std::uint8_t*>(ABuffer), ASize,
-      TotalDeadline(fCTO.WriteTotalTimeoutMultiplier, fCTO.WriteTotalTimeoutConstant, ASize),
-      Written);
+  const int Err = tty::WriteAll(hFile, static_cast<const std::uint8_t*>(ABuffer), ASize,
+                                DeadlineIn(PlanWrite(fCTO, ASize)), Written);
   if (Err != 0)
     Fail(Err);
   if (Err != 0 && (Err != ETIMEDOUT || Written == 0))
@@ -672,11 +429,11 @@ bool TMyComPort::WaitTxEmpty() {
   int Queued = 0;
   if (const int Err = tty::QueuedBytes(hFile, tty::TQueue::Output, Queued))
     return Fail(Err);
-  const auto Deadline = TotalDeadline(fCTO.WriteTotalTimeoutMultiplier,
-                                      fCTO.WriteTotalTimeoutConstant, std::max(Queued, 0));
+  const auto Deadline =
+      DeadlineIn(PlanWrite(fCTO, static_cast<std::uint64_t>(std::max(Queued, 0))));
   while (Queued > 0) {
     if (Deadline && tty::Clock::now() >= *Deadline)
-      return Fail(ETIMEDOUT);
+      return Fail(TPortCondition::TimedOut);
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (const int Err = tty::QueuedBytes(hFile, tty::TQueue::Output, Queued))
       return Fail(Err);
@@ -685,19 +442,11 @@ bool TMyComPort::WaitTxEmpty() {
 }
 
 std::string TMyComPort::ParamsAsString() const {
-  return std::to_string(fDCB->BaudRate()) + "-" + std::to_string(fDCB->ByteSize()) + "-" +
-         ParityName(fDCB->Parity()) + "-" + StopBitsName(fDCB->StopBits());
+  return LineParamsText(fDCB->Params());
 }
 
 std::string TMyComPort::TimeoutsAsString() const {
-  char Buf[128];
-  std::snprintf(Buf, sizeof Buf, "RI:%d RM:%d RC:%d WM:%d WC:%d",
-                static_cast<std::int32_t>(fCTO.ReadIntervalTimeout),
-                static_cast<std::int32_t>(fCTO.ReadTotalTimeoutMultiplier),
-                static_cast<std::int32_t>(fCTO.ReadTotalTimeoutConstant),
-                static_cast<std::int32_t>(fCTO.WriteTotalTimeoutMultiplier),
-                static_cast<std::int32_t>(fCTO.WriteTotalTimeoutConstant));
-  return Buf;
+  return TimeoutsText(fCTO);
 }
 
 std::string TMyComPort::PrintConfig() const {

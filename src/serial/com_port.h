@@ -8,136 +8,12 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "serial/dev_ports.h"
+#include "serial/line_settings.h"
+#include "serial/port_error.h"
+#include "serial/timeouts.h"
 
 namespace kiren {
-
-// Line settings record, laid out as the 28-byte device control block of the original
-// platform so that whole records can be copied in and out.
-struct DCB {
-  std::uint32_t DCBlength = 0;
-  std::uint32_t BaudRate = 0;
-  std::uint32_t flags = 0;
-  std::uint16_t wReserved = 0;
-  std::uint16_t XonLim = 0;
-  std::uint16_t XoffLim = 0;
-  std::uint8_t ByteSize = 0;
-  std::uint8_t Parity = 0;
-  std::uint8_t StopBits = 0;
-  char XonChar = 0;
-  char XoffChar = 0;
-  char ErrorChar = 0;
-  char EofChar = 0;
-  char EvtChar = 0;
-  std::uint16_t wReserved1 = 0;
-};
-static_assert(sizeof(DCB) == 28, "DCB is a 28-byte record");
-
-using TByteSize = std::uint8_t;    // 5..8
-using TParity = std::uint8_t;      // 0 none, 1 odd, 2 even, 3 mark, 4 space
-using TStopBits = std::uint8_t;    // 0 one, 1 one and a half, 2 two
-using TDTRControl = std::uint8_t;  // 0 disable, 1 enable, 2 handshake
-using TRTSControl = std::uint8_t;  // 0 disable, 1 enable, 2 handshake, 3 toggle
-
-constexpr TParity kParityNone = 0, kParityOdd = 1, kParityEven = 2, kParityMark = 3,
-                  kParitySpace = 4;
-constexpr TStopBits kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2;
-
-// Name tables: parity letter or word, stop bits text, DTR and RTS control texts.
-// A value outside a table gives "?".
-std::string ParityName(TParity AParity, bool AWord = false);
-std::string StopBitsName(TStopBits AStopBits);
-std::string DtrControlName(TDTRControl AValue);
-std::string RtsControlName(TRTSControl AValue);
-
-class TMyDCB {
- public:
-  // 9600 baud, 8 data bits, no parity, one stop bit, binary mode, no flow control,
-  // DTR and RTS disabled.
-  TMyDCB();
-
-  std::uint32_t BaudRate() const { return fDCB.BaudRate; }
-  void SetBaudRate(std::uint32_t AValue) { fDCB.BaudRate = AValue; }
-
-  bool FlagBinary() const { return GetBit(0); }
-  void SetFlagBinary(bool AValue) { SetBit(0, AValue); }
-  bool FlagParity() const { return GetBit(1); }
-  void SetFlagParity(bool AValue) { SetBit(1, AValue); }
-  bool FlagOutxCtsFlow() const { return GetBit(2); }
-  void SetFlagOutxCtsFlow(bool AValue) { SetBit(2, AValue); }
-  bool FlagOutxDsrFlow() const { return GetBit(3); }
-  void SetFlagOutxDsrFlow(bool AValue) { SetBit(3, AValue); }
-  TDTRControl FlagDtrControl() const { return static_cast<TDTRControl>(GetBits(4, 3)); }
-  void SetFlagDtrControl(TDTRControl AValue) { SetBits(4, 3, AValue); }
-  bool FlagDsrSensitivity() const { return GetBit(6); }
-  void SetFlagDsrSensitivity(bool AValue) { SetBit(6, AValue); }
-  bool FlagTXContinueOnXoff() const { return GetBit(7); }
-  void SetFlagTXContinueOnXoff(bool AValue) { SetBit(7, AValue); }
-  bool FlagOutX() const { return GetBit(8); }
-  void SetFlagOutX(bool AValue) { SetBit(8, AValue); }
-  bool FlagInX() const { return GetBit(9); }
-  void SetFlagInX(bool AValue) { SetBit(9, AValue); }
-  bool FlagErrorChar() const { return GetBit(10); }
-  void SetFlagErrorChar(bool AValue) { SetBit(10, AValue); }
-  bool FlagNull() const { return GetBit(11); }
-  void SetFlagNull(bool AValue) { SetBit(11, AValue); }
-  TRTSControl FlagRtsControl() const { return static_cast<TRTSControl>(GetBits(12, 3)); }
-  void SetFlagRtsControl(TRTSControl AValue) { SetBits(12, 3, AValue); }
-  bool FlagAbortOnError() const { return GetBit(14); }
-  void SetFlagAbortOnError(bool AValue) { SetBit(14, AValue); }
-
-  std::uint16_t XonLim() const { return fDCB.XonLim; }
-  void SetXonLim(std::uint16_t AValue) { fDCB.XonLim = AValue; }
-  std::uint16_t XoffLim() const { return fDCB.XoffLim; }
-  void SetXoffLim(std::uint16_t AValue) { fDCB.XoffLim = AValue; }
-  TByteSize ByteSize() const { return fDCB.ByteSize; }
-  void SetByteSize(TByteSize AValue) { fDCB.ByteSize = AValue; }
-  TParity Parity() const { return fDCB.Parity; }
-  void SetParity(TParity AValue) { fDCB.Parity = AValue; }
-  TStopBits StopBits() const { return fDCB.StopBits; }
-  void SetStopBits(TStopBits AValue) { fDCB.StopBits = AValue; }
-  char XonChar() const { return fDCB.XonChar; }
-  void SetXonChar(char AValue) { fDCB.XonChar = AValue; }
-  char XoffChar() const { return fDCB.XoffChar; }
-  void SetXoffChar(char AValue) { fDCB.XoffChar = AValue; }
-  char ErrorChar() const { return fDCB.ErrorChar; }
-  void SetErrorChar(char AValue) { fDCB.ErrorChar = AValue; }
-  char EofChar() const { return fDCB.EofChar; }
-  void SetEofChar(char AValue) { fDCB.EofChar = AValue; }
-  char EvtChar() const { return fDCB.EvtChar; }
-  void SetEvtChar(char AValue) { fDCB.EvtChar = AValue; }
-
-  const kiren::DCB& DCB() const { return fDCB; }
-  void SetDCB(const kiren::DCB& AValue) { fDCB = AValue; }
-
-  // Multi-line dump of every field, CR LF separated.
-  std::string Print() const;
-
- private:
-  bool GetBit(unsigned ABit) const { return (fDCB.flags >> ABit) & 1u; }
-  void SetBit(unsigned ABit, bool AValue) { SetBits(ABit, 1, AValue ? 1 : 0); }
-  std::uint32_t GetBits(unsigned AShift, std::uint32_t AMask) const {
-    return (fDCB.flags >> AShift) & AMask;
-  }
-  void SetBits(unsigned AShift, std::uint32_t AMask, std::uint32_t AValue) {
-    fDCB.flags = (fDCB.flags & ~(AMask << AShift)) | ((AValue & AMask) << AShift);
-  }
-
-  kiren::DCB fDCB;
-};
-
-// Read and write timeouts in milliseconds. A read waits for its first byte and between
-// bytes as ReadIntervalTimeout says and in total ReadTotalTimeoutMultiplier x n +
-// ReadTotalTimeoutConstant; a write gives up after WriteTotalTimeoutMultiplier x n +
-// WriteTotalTimeoutConstant. All-ones in ReadIntervalTimeout with both other read values 0
-// makes a read return at once with what has arrived.
-struct TCommTimeouts {
-  std::uint32_t ReadIntervalTimeout = 0;
-  std::uint32_t ReadTotalTimeoutMultiplier = 0;
-  std::uint32_t ReadTotalTimeoutConstant = 0;
-  std::uint32_t WriteTotalTimeoutMultiplier = 0;
-  std::uint32_t WriteTotalTimeoutConstant = 0;
-};
-using PTimeouts = TCommTimeouts*;
 
 // Driver queue sizes in bytes. Kept for the settings surface; a Linux tty has fixed queues.
 struct TBuffer {
@@ -145,27 +21,6 @@ struct TBuffer {
   std::int32_t OutputSize = 0;
 };
 using PBuffer = TBuffer*;
-
-// One entry of the device-node port listing.
-struct TPortInfo {
-  std::string name;
-  std::int32_t num = 0;
-};
-using TPortArray = std::vector<TPortInfo>;
-
-// All decimal digits of the name, in order, as one number; 1000 when there is none or the
-// digits do not fit a 32-bit signed number.
-std::int32_t PortNumber(const std::string& AName);
-
-// Sorts by PortNumber ascending; names with equal numbers keep their order.
-void SortPorts(TPortArray& APorts);
-
-// Error codes the port words itself; every other code is an errno value.
-constexpr std::uint32_t kErrPortNotFound = 2;
-constexpr std::uint32_t kErrPortClosed = 6;
-
-// Text of an error code as LastErrorStr shows it.
-std::string ComErrorText(std::uint32_t ACode);
 
 class TMyComPort;
 using TNotifyEvent = std::function<void(TMyComPort& ASender)>;
@@ -235,7 +90,7 @@ class TMyComPort {
   bool ClearDTR();
   bool SwitchToRead();
   bool SwitchToWrite();
-  void ClearError() { fLastErrCode = 0; }
+  void ClearError() { fLastError = {}; }
 
   // Waiting and texts.
   void WaitTimeout(std::int32_t ADelay);
@@ -248,9 +103,10 @@ class TMyComPort {
   // Throws std::runtime_error with APrefix followed by LastErrorStr.
   [[noreturn]] void raiseLastError(const std::string& APrefix) const;
 
-  // Device nodes ttyS*, ttyUSB*, ttyACM* under ADevRoot, sorted by port number, each
-  // followed by CR LF. False when ADevRoot cannot be read.
-  static bool EnumComPorts(std::string& APorts, const std::string& ADevRoot = "/dev");
+  // Device nodes ttyS*, ttyUSB*, ttyACM* under ADevRoot (ListDevPorts).
+  static bool EnumComPorts(std::string& APorts, const std::string& ADevRoot = "/dev") {
+    return ListDevPorts(APorts, ADevRoot);
+  }
 
   // Properties.
   bool Echo() const { return fEcho; }
@@ -262,8 +118,13 @@ class TMyComPort {
   PTimeouts Timeouts() { return &fCTO; }
   PBuffer Buffer() { return &fBuffer; }
   int Handle() const { return hFile; }
-  std::uint32_t LastErrorCode() const { return fLastErrCode; }
-  std::string LastErrorStr() const { return ComErrorText(fLastErrCode); }
+  std::uint32_t LastErrorCode() const { return fLastError.Code; }
+  std::string LastErrorStr() const { return ComErrorText(fLastError.Code); }
+  // What the last failure meant (None after ClearError).
+  TPortCondition LastCondition() const { return fLastError.Condition; }
+  // The last failure said the device behind the port is gone (hang-up, unplugged): nothing
+  // will answer on this port again.
+  bool DeviceGone() const { return fLastError.Condition == TPortCondition::Gone; }
   // Milliseconds per character at the current settings; 0 when BaudRate is 0.
   double CharLen() const;
   // Sent bytes whose echo has not been dropped yet.
@@ -285,6 +146,7 @@ class TMyComPort {
   bool CheckOpen();
   bool SetModemLine(bool ARts, bool AOn);
   bool Fail(int AErrno);
+  bool Fail(TPortCondition ACondition);
   std::int32_t ReadRaw(std::uint8_t* ABuffer, std::uint32_t ASize);
   void ReportSettings();
   void Log(const std::string& AText);
@@ -300,7 +162,7 @@ class TMyComPort {
   TBuffer fBuffer;
   std::string FLastParams;
   std::string FLastTimeouts;
-  std::uint32_t fLastErrCode = 0;
+  TPortError fLastError;
   TLogEvent FLogEvent;
   TNotifyEvent FOnAfterOpen, FOnBeforeClose, FOnDataSent, FOnPortSttChange;
 };

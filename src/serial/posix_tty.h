@@ -10,7 +10,7 @@
 
 #include <termios.h>
 
-#include "serial/com_port.h"
+#include "serial/line_settings.h"
 
 namespace kiren::tty {
 

@@ -15,6 +15,9 @@
 #include <limits>
 #include <sstream>
 
+#include "base/message_sink.h"
+#include "base/private_dirs.h"
+
 namespace kiren {
 
 namespace {
@@ -22,25 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kEntrySuffix = ".reader";
-
-// Creates each missing directory of APath with mode 0700.
-bool MakePrivateDirs(const std::string& APath) {
-  std::string Partial;
-  std::stringstream Parts(APath);
-  std::string Part;
-  if (!APath.empty() && APath[0] == '/')
-    Partial = "/";
-  while (std::getline(Parts, Part, '/')) {
-    if (Part.empty())
-      continue;
-    Partial += Part;
-    if (mkdir(Partial.c_str(), 0700) != 0 && errno != EEXIST)
-      return false;
-    Partial += '/';
-  }
-  struct stat St {};
-  return stat(APath.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
-}
 
 // Entry values are single lines; a line break inside one would split the entry.
 std::string OneLine(std::string AValue) {
@@ -85,18 +69,36 @@ bool ParseEntry(const fs::path& AFile, TVirtualReader& AReader) {
 
 }  // namespace
 
+std::string FallbackReadersDir(const std::string& ATmp) {
+  static std::atomic<bool> Warned{false};
+  const std::string Base = ATmp + "/kiren-" + std::to_string(getuid());
+  const std::string Dir = Base + "/readers";
+  // In a folder every user may write to, another user could have made ours first and fill it
+  // with entries: it is taken only when it is our own and closed to others.
+  std::string Why;
+  mkdir(Base.c_str(), 0700);
+  if (IsPrivateDir(Base, Why)) {
+    mkdir(Dir.c_str(), 0700);
+    if (IsPrivateDir(Dir, Why))
+      return Dir;
+  }
+  if (!Warned.exchange(true))
+    MsgWarning("Виртуальные считыватели не показываются: " + Why);
+  return {};
+}
+
 std::string VirtualReadersDir() {
   const char* Runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string Dir = (Runtime != nullptr && *Runtime != '\0')
-                        ? std::string(Runtime) + "/kiren/readers"
-                        : "/tmp/kiren-" + std::to_string(getuid()) + "/readers";
-  MakePrivateDirs(Dir);
+  if (Runtime == nullptr || *Runtime == '\0')
+    return FallbackReadersDir("/tmp");
+  const std::string Dir = std::string(Runtime) + "/kiren/readers";
+  CreatePrivateDirs(Dir);
   return Dir;
 }
 
 std::string RegisterVirtualReader(const TVirtualReader& AReader, const std::string& ADir) {
   static std::atomic<unsigned> Counter{0};
-  if (ADir.empty() || !MakePrivateDirs(ADir))
+  if (ADir.empty() || !CreatePrivateDirs(ADir))
     return {};
   const long Pid = AReader.Pid > 0 ? AReader.Pid : static_cast<long>(getpid());
   // Zero-padded so that the name order is the registration order within one process.

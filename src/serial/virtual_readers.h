@@ -13,8 +13,14 @@ struct TVirtualReader {
   long Pid = 0;
 };
 
-// $XDG_RUNTIME_DIR/kiren/readers, or /tmp/kiren-<uid>/readers; created with mode 0700.
+// $XDG_RUNTIME_DIR/kiren/readers, or FallbackReadersDir("/tmp"); created with mode 0700.
+// Empty when the fallback folder is refused.
 std::string VirtualReadersDir();
+
+// ATmp/kiren-<uid>/readers, created with mode 0700 when missing. Empty when kiren-<uid> or
+// readers is a link, belongs to another user or may be written by group or others; the
+// first refusal in a process is told through MsgWarning.
+std::string FallbackReadersDir(const std::string& ATmp);
 
 // Writes an entry file atomically (temporary file + rename) and returns its path,
 // or an empty string when the entry cannot be written.

@@ -10,12 +10,14 @@
 //   --journal            open the journal window at start; --screenshot then saves that window
 //   --journal-file FILE  keep the issuance journal in FILE instead of the usual place
 //   --settings FILE      read and write the editors' settings in FILE instead of settings.ini
+// --help and --version answer without a display (no window system is touched for them).
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTabWidget>
 #include <QTimer>
+#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -37,10 +39,11 @@ struct TDemoOptions {
   QString Settings;
 };
 
-TDemoOptions ParseOptions(const QApplication& AApp) {
+TDemoOptions ParseOptions(const QCoreApplication& AApp) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Настройка Кирен-М1"));
   parser.addHelpOption();
+  parser.addVersionOption();
   const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port to select."),
                                 QStringLiteral("NAME"));
   const QCommandLineOption connect(QStringLiteral("connect"),
@@ -106,11 +109,30 @@ void ClickWhenCardIsHere(kiren::TfMain& AWindow, const QString& AName) {
   timer->start(100);
 }
 
+bool AsksForHelpOrVersion(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i)
+    for (const char* option : {"-h", "-?", "--help", "--help-all", "-v", "--version"})
+      if (std::strcmp(argv[i], option) == 0)
+        return true;
+  return false;
+}
+
+void SetNames() {
+  QCoreApplication::setApplicationName(QStringLiteral("kiren-setup"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(KIREN_VERSION));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (AsksForHelpOrVersion(argc, argv)) {
+    QCoreApplication core(argc, argv);
+    SetNames();
+    ParseOptions(core);  // prints the text and ends the program
+    return 0;
+  }
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("kiren-setup"));
+  SetNames();
   const TDemoOptions demo = ParseOptions(app);
 
   // Message boxes of the core (also raised on the worker's thread) show on this thread.

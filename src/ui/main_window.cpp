@@ -2,9 +2,13 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTabBar>
+#include <algorithm>
 
 #include "base/message_sink.h"
 #include "base/text_utils.h"
@@ -18,6 +22,7 @@
 #include "serial/usb.h"
 #include "serial/virtual_readers.h"
 #include "ui/btn_spin_edit.h"
+#include "ui/connection_end.h"
 #include "ui/device_monitor.h"
 #include "ui/journal_dialog.h"
 #include "ui/qt_main_thread.h"
@@ -48,6 +53,23 @@ void SetTextColor(QWidget* AWidget, const QColor& AColor) {
   QPalette p = AWidget->palette();
   p.setColor(QPalette::WindowText, AColor);
   AWidget->setPalette(p);
+}
+
+// Wide enough for the longest item, as the style draws an editable combo box, and never
+// narrower than designed.
+void FitComboToItems(QComboBox* ACombo) {
+  const QFontMetrics metrics = ACombo->fontMetrics();
+  int widest = 0;
+  for (int i = 0; i < ACombo->count(); ++i)
+    widest = std::max(widest, metrics.horizontalAdvance(ACombo->itemText(i)));
+  QStyleOptionComboBox option;
+  option.initFrom(ACombo);
+  option.editable = ACombo->isEditable();
+  // The line edit keeps a small margin on each side of its text, and a cursor at the end.
+  constexpr int kLineEditMargins = 2 * 2 + 2;
+  const QSize needed = ACombo->style()->sizeFromContents(
+      QStyle::CT_ComboBox, &option, QSize(widest + kLineEditMargins, metrics.height()), ACombo);
+  ACombo->setFixedWidth(std::max(needed.width(), ACombo->minimumWidth()));
 }
 
 std::vector<std::string> ReaderPorts() {
@@ -134,6 +156,7 @@ void TfMain::SetupForm() {
   ui->medtPassword->setText(QStringLiteral("FF FF FF FF FF FF"));
   ui->medtReadBlockPassword->setText(QStringLiteral("FF FF FF FF FF FF"));
   ui->cbVarIssue->setInsertPolicy(QComboBox::NoInsert);
+  FitComboToItems(ui->cbVarIssue);
   // Room for the whole user data and for the widest set of tabs (the issue tab and the
   // card-code tab are never shown together), so no tab hides behind scroll buttons.
   auto* userData = ui->medtUserData;
@@ -228,9 +251,12 @@ void TfMain::bOpenClick() {
     return;
   }
   UpdateControls(false);
+  FStatus->Clear();  // a previous connection's end is no longer news
+  FThPort = ui->cbPort->currentText().toStdString();
+  FVersionError = 0;
   FTh = TTh::Create(
-      ui->cbPort->currentText().toStdString(), ui->miUseWiegand->isChecked(),
-      [this](TTh*) { ThreadTerminated(); }, *this, *FMainThread);
+      FThPort, ui->miUseWiegand->isChecked(), [this](TTh* ASender) { ThreadTerminated(*ASender); },
+      *this, *FMainThread);
   int offset = 0, size = 0;
   if (!TryStrToInt(ui->beOffset->text().toStdString(), offset))
     offset = 0;
@@ -240,7 +266,7 @@ void TfMain::bOpenClick() {
     FTh->SetCodeSize(size);
 }
 
-void TfMain::ThreadTerminated() {
+void TfMain::ThreadTerminated(const TTh& AWorker) {
   FTh = nullptr;
   FLastCard = {};
   // Operations whose completion never came may have reached the card: journal them.
@@ -252,6 +278,7 @@ void TfMain::ThreadTerminated() {
     close();
     return;
   }
+  ReportConnectionEnd(AWorker);
   // The card shown was the worker's: without a connection nothing is known about the field
   // (after a hang-up the last card would stay on screen and keep the card commands enabled).
   ui->mCardInfo->clear();
@@ -260,6 +287,21 @@ void TfMain::ThreadTerminated() {
   RefreshPortList();
   UpdateControls(true);
   ui->beSize->setEnabled(true);
+}
+
+void TfMain::ReportConnectionEnd(const TTh& AWorker) {
+  TConnectionEnd end;
+  end.Reason = AWorker.EndReason();
+  if (end.Reason == TEndReason::Requested)
+    return;
+  end.Port = FThPort;
+  end.PortError = AWorker.PortErrorStr();
+  end.VersionError = FVersionError;
+  if (end.Reason == TEndReason::PortBusy)
+    end.Holders = PortHolders(PortDevicePath(FThPort));
+  FStatus->ShowError(Q(ConnectionEndText(end)), QString(), false);
+  if (end.Reason != TEndReason::NoVersion)  // that one already shows in red
+    SetTextColor(ui->lVerInfo, palette().color(QPalette::WindowText));
 }
 
 void TfMain::closeEvent(QCloseEvent* AEvent) {
@@ -277,6 +319,7 @@ void TfMain::closeEvent(QCloseEvent* AEvent) {
 // ---- What the worker shows ------------------------------------------------------------------
 
 void TfMain::ShowDevInfo(const TDevInfo& ADevInfo, int AError) {
+  FVersionError = AError;
   if (AError == 0) {
     ui->lVerInfo->setText(Q(ADevInfo.verInfo));
     SetTextColor(ui->lVerInfo, kVersionColor);

@@ -126,7 +126,10 @@ class TfMain : public QMainWindow, public IDeviceView {
   void SetupForm();
   void ConnectHandlers();
   void NameServiceSeparators();
-  void ThreadTerminated();
+  void ThreadTerminated(const TTh& AWorker);
+  // A connection that ended by itself: why, in red in the status bar; the version is no
+  // longer shown as current.
+  void ReportConnectionEnd(const TTh& AWorker);
   TControlState State() const;
   void UpdateControls(bool APortClosed);
   void UpdateServiceControls(bool AConnected);
@@ -176,6 +179,8 @@ class TfMain : public QMainWindow, public IDeviceView {
   TMainWindowOptions FOptions;
   std::unique_ptr<TQtMainThread> FMainThread;
   TTh* FTh = nullptr;
+  std::string FThPort;    // the port the worker was created for
+  int FVersionError = 0;  // the last version query's result
   bool FAppClosed = false;
   bool FDestroying = false;
   TStatusInformer* FStatus = nullptr;

@@ -4,6 +4,7 @@
 
 #include "base/message_sink.h"
 #include "base/text_utils.h"
+#include "logging/dbg_logger.h"
 #include "operator/issuing.h"
 #include "operator/params.h"
 #include "operator/reader.h"
@@ -225,6 +226,7 @@ void TfMain::ReadBlockDone(TThAction& AAction) {
 // ---- settings.ini -----------------------------------------------------------------------------
 
 void TfMain::LoadSettings() {
+  SetMaskKeys(FSettings.MaskKeys());
   const std::pair<const QString&, QLineEdit*> fields[] = {
       {kKeyBlockNo, ui->beBlockNo}, {kKeyOffset, ui->beOffset}, {kKeySize, ui->beSize}};
   for (const auto& [key, edit] : fields)

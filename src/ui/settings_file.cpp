@@ -38,6 +38,15 @@ std::optional<QString> TSettingsFile::Value(const QString& AKey) const {
   return v.toString();
 }
 
+bool TSettingsFile::MaskKeys() const {
+  if (!QFileInfo::exists(FPath))
+    return false;
+  const QSettings ini(FPath, QSettings::IniFormat);
+  const QString v = ini.value(QStringLiteral("Log/MaskKeys")).toString().trimmed().toLower();
+  return v == QLatin1String("1") || v == QLatin1String("true") || v == QLatin1String("yes") ||
+         v == QLatin1String("on");
+}
+
 bool TSettingsFile::Write(const std::vector<std::pair<QString, QString>>& AValues) const {
   // A link stays a link: the file it points to is the one replaced.
   const QFileInfo link(FPath);

@@ -1,4 +1,5 @@
-// settings.ini: the window's stored editor fields, one INI section "Common".
+// settings.ini: the window's stored editor fields in the INI section "Common", and the
+// debug-log option of the section "Log".
 #pragma once
 
 #include <QString>
@@ -32,6 +33,10 @@ class TSettingsFile {
 
   // The stored value, or nothing when the key (or the file) is missing or holds no text.
   std::optional<QString> Value(const QString& AKey) const;
+
+  // [Log] MaskKeys: 1 (or true, yes, on) hides the key bytes of load-key requests in the
+  // debug log; anything else, or no such key, leaves them shown.
+  bool MaskKeys() const;
 
   // Stores the values in one go: the whole file is replaced atomically (a new file renamed
   // over the old one, keeping its mode; a link is followed), so it is never left truncated

@@ -1,6 +1,5 @@
 #include "worker/th.h"
 
-#include <cerrno>
 #include <chrono>
 #include <exception>
 #include <stdexcept>
@@ -31,6 +30,19 @@ constexpr std::int32_t kExtendedReadVersion = 4;
 // Result of a version answer that the version routine cannot take.
 constexpr int kVersionUnusable = kResBadAnswer;
 
+// Why the port did not open.
+TEndReason OpenFailure(TPortCondition ACondition) {
+  switch (ACondition) {
+    case TPortCondition::Busy:
+      return TEndReason::PortBusy;
+    case TPortCondition::NotFound:
+    case TPortCondition::Gone:
+      return TEndReason::PortNotFound;
+    default:
+      return TEndReason::PortFailed;
+  }
+}
+
 // Ticks of a 32-bit millisecond counter.
 std::uint32_t TickCount() {
   using namespace std::chrono;
@@ -39,13 +51,6 @@ std::uint32_t TickCount() {
 }
 
 }  // namespace
-
-bool IsPortGone(std::uint32_t APortErrorCode) {
-  // A hung-up line (pseudo-terminal closed, USB device unplugged) fails reads, writes and
-  // purges with EIO, some drivers with ENODEV; the port stores ENXIO ("no device") as its
-  // own "not found" code. Its "closed" code has the number of ENXIO but is not a hang-up.
-  return APortErrorCode == EIO || APortErrorCode == ENODEV || APortErrorCode == kErrPortNotFound;
-}
 
 std::uint32_t TicksElapsed(std::uint32_t AStart, std::uint32_t ANow) {
   if (ANow >= AStart)
@@ -253,6 +258,10 @@ void TTh::Execute() {
   // No exception leaves the run: whatever fails ends it with the port closed.
   try {
     if (!GetDevInfo()) {
+      if (!FPort->Opened())
+        FEndReason = OpenFailure(FPort->LastCondition());
+      else
+        FEndReason = FPortGone ? TEndReason::DeviceGone : TEndReason::NoVersion;
       FPort->Close();
       return;
     }
@@ -265,6 +274,7 @@ void TTh::Execute() {
       Pause();
     }
   } catch (...) {
+    FEndReason = FPortGone ? TEndReason::DeviceGone : TEndReason::Failure;
     FPort->Close();
   }
 }
@@ -409,7 +419,7 @@ void TTh::ReadCardContent(bool AUseWiegand) {
 }
 
 void TTh::NotePortFailure() {
-  if (IsPortGone(FPort->LastErrorCode()))
+  if (FPort->DeviceGone())
     FPortGone = true;
 }
 
@@ -445,7 +455,7 @@ int TTh::WriteRead(const Bytes& AReq, std::uint8_t& ACmd, Bytes& AData) {
         std::int32_t got = 0;
         FPort->ReadBuffer(rx.data() + received, static_cast<std::uint32_t>(rx.size() - received),
                           got);
-        if (got < 0 && IsPortGone(FPort->LastErrorCode()))
+        if (got < 0 && FPort->DeviceGone())
           readFailed = true;
         if (got <= 0)
           break;

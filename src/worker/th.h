@@ -60,10 +60,16 @@ class TActionQueue {
 // Milliseconds between two readings of a 32-bit tick counter that may have wrapped.
 std::uint32_t TicksElapsed(std::uint32_t AStart, std::uint32_t ANow);
 
-// True for a port error code (TMyComPort::LastErrorCode) that means the device behind an open
-// port is gone (hang-up, unplugged): nothing will answer on it again. A port that is merely
-// closed, a timeout or a busy device is not gone.
-bool IsPortGone(std::uint32_t APortErrorCode);
+// Why a worker's run ended.
+enum class TEndReason {
+  Requested,     // Terminate (or a stop before the run began)
+  PortBusy,      // the port did not open: another program holds it
+  PortNotFound,  // the port did not open: no such port (any more)
+  PortFailed,    // the port did not open for another reason (PortErrorStr tells)
+  DeviceGone,    // the reader went away while connected (unplugged, hang-up)
+  NoVersion,     // the version query failed
+  Failure,       // an unexpected failure while polling
+};
 
 // The device worker: the one thread that talks to the reader. It owns the port, the command
 // layer and the action queue; it connects, then cycles: queued actions, card poll, card state
@@ -106,6 +112,8 @@ class TTh {
   // The port's error text; meaningful inside OnTerminate (for example why the port did not
   // open).
   std::string PortErrorStr() const;
+  // Why the run ended; meaningful inside OnTerminate.
+  TEndReason EndReason() const { return FEndReason; }
 
  private:
   TTh(const std::string& APort, bool AUsedWiegand, TOnTerminate AOnTerminate, IDeviceView& AView,
@@ -142,6 +150,8 @@ class TTh {
   std::atomic<bool> FTerminated{false};
   // Set when the port reports that the device is gone (hang-up); ends the run.
   bool FPortGone = false;
+  // Written by the worker before OnTerminate is posted, read inside OnTerminate.
+  TEndReason FEndReason = TEndReason::Requested;
   std::mutex FPauseLock;
   std::condition_variable FPauseWake;
   std::thread FThread;

@@ -159,6 +159,7 @@ TEST_F(TFaultTest, SilentReaderAtConnect) {
   EXPECT_EQ(View.DevInfos[0].Error, kResTimeout);
   EXPECT_TRUE(View.Cards.empty());
   EXPECT_EQ(CommandsOf(Firmware), std::vector<std::uint8_t>{kCmdGetVerInfo});
+  EXPECT_EQ(EndReason, TEndReason::NoVersion);
   ExpectIntactLog(LogDir.Path());
 }
 
@@ -167,6 +168,7 @@ TEST_F(TFaultTest, UnpluggedWhilePollingEndsTheRun) {
   Connect();
   Host->Hangup();
   EXPECT_TRUE(RunUntil([this] { return Ended; }, 20s));
+  EXPECT_EQ(EndReason, TEndReason::DeviceGone);
   ExpectIntactLog(LogDir.Path());
 }
 
@@ -190,6 +192,7 @@ TEST_F(TFaultTest, UnpluggedDuringAnActionReportsPortFailure) {
   EXPECT_EQ(r.ErrCode, kResPortFailure);
   EXPECT_EQ(r.Text, "Ошибка 2 (Команда не выполнена)");
   EXPECT_TRUE(RunUntil([this] { return Ended; }, 20s));
+  EXPECT_EQ(EndReason, TEndReason::DeviceGone);
   ExpectIntactLog(LogDir.Path());
 }
 
@@ -199,17 +202,20 @@ TEST_F(TFaultTest, PortHeldByAnotherProgram) {
   TMyComPort other;
   ASSERT_TRUE(other.Open(Host->PortName(), true));
   std::string reason;
+  TEndReason why = TEndReason::Requested;
   bool ended = false;
   TTh::Create(
       Host->PortName(), false,
       [&](TTh* ASender) {
         reason = ASender->PortErrorStr();
+        why = ASender->EndReason();
         ended = true;
       },
       View, Loop);
   ASSERT_TRUE(RunUntil([&] { return ended; }, 20s));
   EXPECT_TRUE(View.DevInfos.empty());
-  EXPECT_FALSE(reason.empty());
+  EXPECT_EQ(reason, "Device or resource busy");
+  EXPECT_EQ(why, TEndReason::PortBusy);
 
   ASSERT_TRUE(other.Close());
   Connect();

@@ -3,6 +3,7 @@
 // worker and the virtual reader on a pseudo-terminal.
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QTest>
@@ -215,6 +216,98 @@ TEST_F(TWindowFaultTest, CloseDuringAnExchange) {
   EXPECT_FALSE(Window->Connected());
   Window.reset();
   EXPECT_EQ(FileBytes(SettingsPath()), before);
+}
+
+// Why a connection ended shows in red in the status bar and in the informer's journal, and
+// the version shown is no longer green; the operator's own "Закрыть" says nothing.
+class TConnectionEndTest : public TWindowFaultTest {
+ protected:
+  QString Port() const { return QString::fromStdString(Host->PortName()); }
+  QColor VersionColor() const {
+    return Get<QLabel>("lVerInfo")->palette().color(QPalette::WindowText);
+  }
+  void Disconnect() {
+    Get<QPushButton>("bOpen")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->Connected(); }, kWaitMs));
+  }
+  void ClickOpen() {
+    ASSERT_FALSE(Window->Connected());
+    Get<QPushButton>("bOpen")->click();
+  }
+  void ExpectEndShown(const QString& AText) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->Connected(); }, kWaitMs));
+    EXPECT_EQ(StatusText(), AText);
+    EXPECT_EQ(StatusColor(), TStatusInformer::kErrorColor);
+    ASSERT_FALSE(Window->Status().Journal().isEmpty());
+    EXPECT_TRUE(Window->Status().Journal().back().endsWith(QStringLiteral(" - ") + AText))
+        << Window->Status().Journal().back().toStdString();
+    EXPECT_NE(VersionColor(), kGreen);
+    EXPECT_EQ(Get<QPushButton>("bOpen")->text(), QStringLiteral("Открыть"));
+    EXPECT_TRUE(Sink->Boxes().empty());
+  }
+
+  const QColor kGreen{0, 128, 0};
+};
+
+std::string OwnProgramName() {
+  QFile f(QStringLiteral("/proc/self/comm"));
+  return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toStdString() : std::string();
+}
+
+TEST_F(TConnectionEndTest, ClosedByTheOperatorSaysNothing) {
+  Connect();
+  EXPECT_EQ(VersionColor(), kGreen);
+  Disconnect();
+  EXPECT_TRUE(StatusText().isEmpty()) << StatusText().toStdString();
+  EXPECT_TRUE(Window->Status().Journal().isEmpty());
+  EXPECT_EQ(VersionColor(), kGreen);
+}
+
+// The holder is found through /proc: here it is this test program itself.
+TEST_F(TConnectionEndTest, PortHeldByAnotherProgramIsNamed) {
+  Connect();
+  Disconnect();
+  TMyComPort other;
+  ASSERT_TRUE(other.Open(Host->PortName(), true));
+  Firmware.ClearHistory();
+  ClickOpen();
+  ExpectEndShown(QStringLiteral("Порт %1 занят программой %2 (PID %3)")
+                     .arg(Port(), QString::fromStdString(OwnProgramName()))
+                     .arg(::getpid()));
+  EXPECT_TRUE(Firmware.History().empty());
+  // Once free the port opens, and the old news leaves the status bar.
+  ASSERT_TRUE(other.Close());
+  Connect();
+  EXPECT_TRUE(StatusText().isEmpty());
+  EXPECT_EQ(VersionColor(), kGreen);
+}
+
+TEST_F(TConnectionEndTest, PortGone) {
+  Connect();
+  Disconnect();
+  Ports = {"kiren-no-such-port"};
+  Window->RefreshPortList();
+  ClickOpen();
+  ExpectEndShown(QStringLiteral("Порт kiren-no-such-port не найден"));
+}
+
+TEST_F(TConnectionEndTest, ReaderUnplugged) {
+  Connect();
+  Host->Hangup();
+  ExpectEndShown(QStringLiteral("Считыватель отключён (Порт %1)").arg(Port()));
+  EXPECT_FALSE(Get<QLabel>("lVerInfo")->text().isEmpty()) << "the last version stays readable";
+}
+
+TEST_F(TConnectionEndTest, NoAnswerToTheVersionQuery) {
+  Connect();
+  Disconnect();
+  sim::TFaults silent;
+  silent.NoAnswer = true;
+  Firmware.SetFaults(silent);
+  ClickOpen();
+  ExpectEndShown(QStringLiteral("Считыватель не ответил на запрос версии (Порт %1)").arg(Port()));
+  EXPECT_EQ(Get<QLabel>("lVerInfo")->text(), QStringLiteral("Нет информации о версии"));
+  EXPECT_EQ(VersionColor(), QColor(255, 0, 0));
 }
 
 }  // namespace

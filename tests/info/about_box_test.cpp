@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 
@@ -117,6 +118,37 @@ TEST_F(AboutBoxTest, MemoToggleResizesTheWindowByTheMemoHeight) {
 
   QTest::mouseClick(box->PaintBox1, Qt::LeftButton);
   EXPECT_EQ(box->height(), collapsed);
+}
+
+// The memo takes the height its text needs: no scroll bar while the text fits, and no more
+// than a line of room to spare; a line too long for the width wraps and is counted.
+TEST_F(AboutBoxTest, MemoFitsItsTextWithoutAScrollBar) {
+  const QString longLine = QStringLiteral("Сборка для проверки ").repeated(6);
+  const struct {
+    const char* Name;
+    QString Header, Footer;
+  } cases[] = {
+      {"build lines only", {}, {}},
+      {"header and footer", QStringLiteral("Заголовок"), QStringLiteral("Подвал\nещё строка")},
+      {"a line that wraps", longLine, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TAboutBox* box = Show(c.Header, c.Footer);
+    box->PaintBox1Click();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    QCoreApplication::processEvents();
+    QPlainTextEdit* memo = box->mCvsInfo;
+    EXPECT_FALSE(memo->verticalScrollBar()->isVisible());
+    EXPECT_EQ(memo->verticalScrollBar()->maximum(), 0);
+    EXPECT_FALSE(memo->horizontalScrollBar()->isVisible());
+    const int lines = memo->document()->lineCount();
+    EXPECT_LE(memo->viewport()->height(),
+              (lines + 1) * memo->fontMetrics().lineSpacing() +
+                  2 * static_cast<int>(memo->document()->documentMargin()));
+    box->close();
+    RunDeferredDeletes();
+  }
 }
 
 TEST_F(AboutBoxTest, EscapeOkAndDeactivationCloseAndDestroyTheBox) {

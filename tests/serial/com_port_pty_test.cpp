@@ -244,6 +244,8 @@ TEST_F(ComPortPty, SecondOpenIsRefused) {
   EXPECT_FALSE(Other.Opened());
   EXPECT_EQ(Other.LastErrorCode(), static_cast<std::uint32_t>(EBUSY));
   EXPECT_EQ(Other.LastErrorStr(), "Device or resource busy");
+  EXPECT_EQ(Other.LastCondition(), TPortCondition::Busy);
+  EXPECT_FALSE(Other.DeviceGone());
   EXPECT_EQ(Port.WriteStr(std::string("ok")), 2);  // the first holder is unaffected
   // A query open beside it must not take the holder's exclusive flag away when it closes.
   TMyComPort Query;
@@ -268,13 +270,15 @@ TEST_F(ComPortPty, HangUpIsAFailureNotSilence) {
   EXPECT_EQ(Got, -1);
   EXPECT_EQ(Port.LastErrorCode(), static_cast<std::uint32_t>(EIO));
   EXPECT_EQ(Port.LastErrorStr(), "Input/output error");
+  EXPECT_TRUE(Port.DeviceGone());
 
   Port.ClearError();
+  EXPECT_FALSE(Port.DeviceGone());
   EXPECT_EQ(Port.WriteStr(std::string("x")), 0);
-  EXPECT_NE(Port.LastErrorCode(), 0u);
+  EXPECT_TRUE(Port.DeviceGone()) << Port.LastErrorStr();
   Port.ClearError();
   EXPECT_FALSE(Port.ClearBuffers());
-  EXPECT_NE(Port.LastErrorCode(), 0u);
+  EXPECT_TRUE(Port.DeviceGone()) << Port.LastErrorStr();
 
   Port.SetTimeoutsSpec_ReadImmediatelyWaitForFirst(1, 1000, 60000);
   const auto Start = Clock::now();
@@ -294,6 +298,7 @@ TEST_F(ComPortPty, WriteGivesUpAfterItsTimeout) {
   EXPECT_GT(Written, 0);
   EXPECT_LT(Written, static_cast<std::int32_t>(Big.size()));
   EXPECT_EQ(Port.LastErrorCode(), static_cast<std::uint32_t>(ETIMEDOUT));
+  EXPECT_EQ(Port.LastCondition(), TPortCondition::TimedOut);
 }
 
 TEST_F(ComPortPty, EchoIsDropped) {

@@ -1,11 +1,15 @@
 // The main window offscreen, without a reader: start-up, what the worker's calls show, the
 // completion handlers, validation of the commands and settings.ini.
 #include <QCoreApplication>
+#include <QImage>
+#include <QPainter>
+#include <QScreen>
 #include <QTest>
 
 #include "operator/input.h"
 #include "operator/texts.h"
 #include "protocol/protocol.h"
+#include "ui/connection_end.h"
 #include "ui/device_monitor.h"
 #include "window_fixture.h"
 #include "worker/actions.h"
@@ -57,6 +61,33 @@ TCardInfo Card(std::uint16_t AStatus, std::string ADesc = {}) {
 }
 
 using TMainWindow = TWindowTest;
+
+TEST(ConnectionEndText, OneLinePerReason) {
+  using R = TEndReason;
+  const std::vector<TPortHolder> none, one = {{41, "minicom"}}, two = {{41, "minicom"}, {7, ""}};
+  const struct {
+    TEndReason Reason;
+    std::string PortError;
+    int VersionError;
+    std::vector<TPortHolder> Holders;
+    const char* Text;
+  } cases[] = {
+      {R::Requested, "", 0, none, ""},
+      {R::PortBusy, "", 0, none, "Порт pts/3 занят другой программой"},
+      {R::PortBusy, "", 0, one, "Порт pts/3 занят программой minicom (PID 41)"},
+      {R::PortBusy, "", 0, two, "Порт pts/3 заняли программы minicom (PID 41), ? (PID 7)"},
+      {R::PortNotFound, "", 0, none, "Порт pts/3 не найден"},
+      {R::PortFailed, "Permission denied", 0, none, "Порт pts/3 не открывается: Permission denied"},
+      {R::DeviceGone, "", 0, none, "Считыватель отключён (Порт pts/3)"},
+      {R::NoVersion, "", kResTimeout, none, "Считыватель не ответил на запрос версии (Порт pts/3)"},
+      {R::NoVersion, "", kResBadAnswer, none, "Запрос версии не выполнен, ошибка 4 (Порт pts/3)"},
+      {R::Failure, "", 0, none, "Связь со считывателем прервана из-за ошибки (Порт pts/3)"},
+  };
+  for (const auto& c : cases) {
+    const TConnectionEnd end{c.Reason, "pts/3", c.PortError, c.VersionError, c.Holders};
+    EXPECT_EQ(ConnectionEndText(end), c.Text);
+  }
+}
 
 TEST_F(TMainWindow, StartUpState) {
   CreateWindow();
@@ -341,6 +372,57 @@ TEST_F(TMainWindow, KeyMirrorAndIssueVariants) {
     EXPECT_EQ(emission->isEnabled(), c.Codes);
     EXPECT_EQ(user->isEnabled(), c.User);
   }
+}
+
+// Every issuing variant shows whole in the combo box, so "Пользовательский" and
+// "Пользовательский + value" never look alike. With KIREN_VARIANTS_SHOT set to a file name,
+// a picture of the issue tab with each variant chosen in turn is saved there.
+TEST_F(TMainWindow, VariantCaptionsShowWhole) {
+  CreateWindow();
+  auto* tabs = Get<QTabWidget>("PageControl1");
+  auto* page = Get<QWidget>("tsIssue");
+  tabs->setTabVisible(tabs->indexOf(page), true);
+  tabs->setCurrentWidget(page);
+  Window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Window.get()));
+  auto* cb = Get<QComboBox>("cbVarIssue");
+  QLineEdit* edit = cb->lineEdit();
+  ASSERT_NE(edit, nullptr);
+  // QLineEdit keeps 2 pixels on either side of its text, and the cursor takes one more.
+  const int room = edit->contentsRect().width() - edit->textMargins().left() -
+                   edit->textMargins().right() - 2 * 2 - 1;
+  // Where the cursor stands after a text that surely fits: the end of the text plus a fixed
+  // offset. A text that does not fit is scrolled, and its end stands further left.
+  const auto cursorAfter = [&](const QString& AText) {
+    edit->setCursorPosition(static_cast<int>(AText.size()));
+    return edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().left() -
+           edit->fontMetrics().horizontalAdvance(AText);
+  };
+  cb->setEditText(QStringLiteral("."));
+  const int unscrolled = cursorAfter(QStringLiteral("."));
+  QList<QImage> shots;
+  for (int i = 0; i < cb->count(); ++i) {
+    cb->setCurrentIndex(i);
+    QCoreApplication::processEvents();
+    const QString text = cb->itemText(i);
+    const int advance = edit->fontMetrics().horizontalAdvance(text);
+    EXPECT_LE(advance, room) << text.toStdString();
+    EXPECT_EQ(cursorAfter(text), unscrolled) << text.toStdString();
+    shots << page->grab().toImage();
+  }
+  EXPECT_LE(Window->width(), Window->screen()->availableGeometry().width());
+
+  const QString shotPath = qEnvironmentVariable("KIREN_VARIANTS_SHOT");
+  if (shotPath.isEmpty())
+    return;
+  QImage sheet(shots.front().width(), shots.front().height() * static_cast<int>(shots.size()),
+               QImage::Format_RGB32);
+  sheet.fill(Qt::white);
+  QPainter painter(&sheet);
+  for (qsizetype i = 0; i < shots.size(); ++i)
+    painter.drawImage(0, static_cast<int>(i) * shots.front().height(), shots[i]);
+  painter.end();
+  EXPECT_TRUE(sheet.save(shotPath)) << shotPath.toStdString();
 }
 
 TEST_F(TMainWindow, MaskedEditsTakeHexDigitsOnly) {

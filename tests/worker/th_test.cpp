@@ -82,20 +82,6 @@ TEST(TicksElapsed, CountsAcrossTheWrapOfTheCounter) {
     EXPECT_EQ(TicksElapsed(c.Start, c.Now), c.Elapsed) << c.Start;
 }
 
-// What the port reports for a hung-up line or a vanished device ends the run; its own
-// "closed" code (the number of ENXIO) and passing failures do not.
-TEST(IsPortGone, TellsAVanishedDeviceFromOtherFailures) {
-  struct {
-    std::uint32_t Code;
-    bool Gone;
-  } const cases[] = {
-      {EIO, true},        {ENODEV, true},  {kErrPortNotFound, true}, {kErrPortClosed, false},
-      {ETIMEDOUT, false}, {EAGAIN, false}, {EBUSY, false},           {0, false},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(IsPortGone(c.Code), c.Gone) << c.Code << " " << ComErrorText(c.Code);
-}
-
 // The log of a real session: request and answer lines, an empty line before every exchange
 // but the first, and an answer line without bytes for a reader that stays silent.
 TEST_F(TWorkerTest, LogsEveryExchangeOfARealSession) {
@@ -224,6 +210,7 @@ TEST_F(TWorkerTest, VersionChoosesReadMethodAndConfiguration) {
     Start(c.PassedWiegand);
     ASSERT_TRUE(WaitCards(1));
     Stop();
+    EXPECT_EQ(EndReason, TEndReason::Requested);
     ASSERT_EQ(View.DevInfos.size(), 1u);
     EXPECT_EQ(View.DevInfos[0].Error, kResOk);
     EXPECT_EQ(View.DevInfos[0].DevInfo.verInfo, c.Version);
@@ -374,6 +361,7 @@ TEST_F(TWorkerTest, HangUpEndsTheRunButSilenceDoesNot) {
   EXPECT_TRUE(View.Cards.back().status.CardPresent());
   Host->Hangup();
   EXPECT_TRUE(RunUntil([this] { return Ended; }, 20s));
+  EXPECT_EQ(EndReason, TEndReason::DeviceGone);
 }
 
 // Connection failures: a port that does not open ends the run without device information;
@@ -382,6 +370,7 @@ TEST_F(TWorkerTest, ConnectFailuresEndTheRun) {
   Start(false, "pts/999999");
   ASSERT_TRUE(RunUntil([this] { return Ended; }));
   EXPECT_TRUE(View.DevInfos.empty());
+  EXPECT_EQ(EndReason, TEndReason::PortNotFound);
 
   Firmware.SetVersion("Kiren-M1 v99999999999.1");
   Start();
@@ -389,6 +378,7 @@ TEST_F(TWorkerTest, ConnectFailuresEndTheRun) {
   ASSERT_EQ(View.DevInfos.size(), 1u);
   EXPECT_NE(View.DevInfos[0].Error, kResOk);
   EXPECT_TRUE(View.Cards.empty());
+  EXPECT_EQ(EndReason, TEndReason::NoVersion);
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ void TWorkerTest::Start(bool AUsedWiegand, const std::string& APort) {
   Started = true;
   Th = TTh::Create(
       APort.empty() ? Host->PortName() : APort, AUsedWiegand,
-      [this](TTh*) {
+      [this](TTh* ASender) {
+        EndReason = ASender->EndReason();
         Ended = true;
         Th = nullptr;
       },

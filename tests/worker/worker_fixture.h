@@ -77,6 +77,7 @@ class TWorkerTest : public ::testing::Test {
   TTh* Th = nullptr;
   bool Started = false;
   bool Ended = false;
+  TEndReason EndReason = TEndReason::Requested;  // as OnTerminate saw it
 };
 
 }  // namespace kiren::test

@@ -297,9 +297,9 @@ TEST_F(TCliTest, AsciiKeyForTheEmissionParameters) {
   const std::string out =
       RunCli({port, "write-params", "--block", "4", "--size", "4", "--key", "ABCDEF"}, status);
   EXPECT_EQ(status, 0) << out;
-  FSim->Write("show\n");
-  EXPECT_TRUE(FSim->WaitFor("emission: key 414243444546 block 4 offset 0 size 4", 5s))
-      << FSim->Output();
+  FSim->Process().Write("show\n");
+  EXPECT_TRUE(FSim->Process().WaitFor("emission: key 414243444546 block 4 offset 0 size 4", 5s))
+      << FSim->Process().Output();
 }
 
 // The reader going away while a mode or priority command waits for its answer is a lost

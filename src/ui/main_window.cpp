@@ -43,7 +43,7 @@ const QColor kVersionColor(0, 128, 0);
 const QColor kNoVersionColor(255, 0, 0);
 const QString kNoVersionText = QStringLiteral("Нет информации о версии");
 const QString kNoCardText = QStringLiteral("Нет карты");
-const std::string kLinkLostText = "Связь со считывателем прервана";
+const std::string kWorkerEndedText = "Соединение со считывателем завершилось";
 
 QString Q(const std::string& AText) {
   return QString::fromStdString(AText);
@@ -271,7 +271,7 @@ void TfMain::ThreadTerminated(const TTh& AWorker) {
   FLastCard = {};
   // Operations whose completion never came may have reached the card: journal them.
   if (FIssuing->PendingCount() > 0)
-    FIssuing->AbandonPending(kLinkLostText);
+    FIssuing->AbandonPending(kWorkerEndedText);
   if (FDestroying)
     return;
   if (FAppClosed) {
@@ -525,7 +525,7 @@ void TfMain::miClearCardClick() {
     return;
   try {
     if (const op::TGate gate = FIssuing->BeforeOperation(TJournalOperation::Clear); !gate.Go) {
-      ShowError(gate.Text);
+      ShowRefusal(gate.Text);
       return;
     }
     Queue(FIssuing->Clear(

@@ -150,6 +150,8 @@ class TfMain : public QMainWindow, public IDeviceView {
   // The verdict of a checked operation in the status bar; details of a failed check or a
   // missing journal row also in a warning box.
   void ShowVerdict(const op::TVerdict& AVerdict);
+  // An operation the operator declined (duplicate code, no journal): why, in red.
+  void ShowRefusal(const std::string& AText);
   void CardCodeVerdict(const op::TVerdict& AVerdict, TAcWriteCardCodeChecked& AAction);
   void IssueVerdict(const op::TVerdict& AVerdict, TAcIssueCardChecked& AAction);
   void ClearVerdict(const op::TVerdict& AVerdict, TAcClearCardChecked& AAction);

@@ -101,6 +101,10 @@ void TfMain::ShowVerdict(const op::TVerdict& AVerdict) {
         this, [text = AVerdict.Text] { MsgWarning(text); }, Qt::QueuedConnection);
 }
 
+void TfMain::ShowRefusal(const std::string& AText) {
+  FStatus->ShowError(InformerText(AText), QString(), true);
+}
+
 void TfMain::ShowReportedCard(const std::string& AText) {
   if (!FLastCard.status.CardPresent())
     return;

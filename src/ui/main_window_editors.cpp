@@ -66,7 +66,7 @@ void TfMain::bWritePercoSttClick() {
       return;
     if (const op::TGate gate = FIssuing->BeforeOperation(TJournalOperation::EmissionWrite);
         !gate.Go) {
-      ShowError(gate.Text);
+      ShowRefusal(gate.Text);
       return;
     }
     Queue(FIssuing->WriteEmission(
@@ -106,7 +106,7 @@ void TfMain::bEmitCardClick() {
     const op::TCardCodeParams params = op::CardCodeParams(CardCodeInput());
     const op::TCardSeen card = op::CardSeen(FLastCard);
     if (const op::TGate gate = FIssuing->BeforeCardCodeWrite(params, card); !gate.Go) {
-      ShowError(gate.Text);
+      ShowRefusal(gate.Text);
       return;
     }
     Queue(FIssuing->WriteCardCode(
@@ -176,7 +176,7 @@ void TfMain::btnIssueClick() {
   try {
     const op::TIssueParams params = op::IssueParams(IssueInput());
     if (const op::TGate gate = FIssuing->BeforeOperation(TJournalOperation::Issue); !gate.Go) {
-      ShowError(gate.Text);
+      ShowRefusal(gate.Text);
       return;
     }
     Queue(FIssuing->Issue(

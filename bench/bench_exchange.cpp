@@ -1,14 +1,16 @@
 // Device exchanges against the virtual reader over a pseudo-terminal, through the real
-// worker: its exchange procedure (purge, frame, write, read every 10 ms, recognise), the
-// command layer, the port and the debug log. The timed calls run inside actions queued on the
-// worker, so the figures are those of the exchanges themselves, without the wait for the
-// worker's next cycle.
+// worker: its exchange (purge, frame, write, wait on the port, the receive path), the command
+// layer, the port and the debug log. Most timed calls run inside actions queued on the
+// worker, so the figures are those of the exchanges themselves; BM_QueuedActionToResult times
+// what a click sees, from queueing to the completion callback; BM_IdleCpu the cost of a
+// connected worker that only polls.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -18,6 +20,7 @@
 
 #include "base/message_sink.h"
 #include "logging/dbg_logger.h"
+#include "protocol/answer_reader.h"
 #include "protocol/frame.h"
 #include "serial/com_port.h"
 #include "sim/card.h"
@@ -43,10 +46,22 @@ double MsSince(TSteady::time_point AStart) {
 class TQuietView : public IDeviceView {
  public:
   bool Connected = false;
+  int CardCalls = 0;  // runs on the main thread
   void ShowDevInfo(const TDevInfo&, int AError) override { Connected = AError == 0; }
   void ShowConfigInfo(const TConfig&) override {}
-  void ShowCardInfo(const TCardInfo&) override {}
+  void ShowCardInfo(const TCardInfo&) override { ++CardCalls; }
 };
+
+// 8-N-1 line time of ABytes bytes at ABaud, in milliseconds.
+double LineMs(int ABytes, int ABaud) {
+  return 1000.0 * 10 * ABytes / ABaud;
+}
+
+double ProcessCpuSeconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
 
 class TQuietSink : public IMessageSink {
  public:
@@ -59,10 +74,11 @@ sim::TCard FreshCard() {
   return sim::TCard::Make(sim::TCardKind::Classic1K, {0x04, 0x11, 0x22, 0x33});
 }
 
-// The virtual reader, a main loop on the benchmark thread and a connected worker.
+// The virtual reader (ALineRate: its line model, 0 none), a main loop on the benchmark
+// thread and a connected worker.
 class TRig {
  public:
-  TRig() {
+  explicit TRig(std::uint32_t ALineRate = 0) {
     SetMessageSink(std::make_shared<TQuietSink>());
     std::string dir = (std::filesystem::temp_directory_path() / "kiren-bench-XXXXXX").string();
     if (!::mkdtemp(dir.data()))
@@ -71,7 +87,7 @@ class TRig {
     DbgLogger()->Close();
     DbgLogger()->SetDir(FLogDir);
     Firmware.PutCard(FreshCard());
-    FHost = std::make_unique<sim::TPtyHost>(Firmware);
+    FHost = std::make_unique<sim::TPtyHost>(Firmware, ALineRate);
     FTh = TTh::Create(
         FHost->PortName(), false, [this](TTh*) { FTh = nullptr; }, FView, Loop);
     if (!Loop.RunUntil([this] { return FView.Connected || !FTh; }, 20s) || !FView.Connected)
@@ -112,6 +128,14 @@ class TRig {
     }
   }
 
+  // Runs the main loop until the worker has shown the card state once more, i.e. it has
+  // just entered its cycle pause.
+  void WaitForPause() {
+    const int seen = FView.CardCalls;
+    Loop.RunUntil([&] { return FView.CardCalls > seen; }, 5s);
+  }
+  TTh& Worker() { return *FTh; }
+
   sim::TFirmware Firmware;
   TEventLoop Loop;
 
@@ -124,6 +148,14 @@ class TRig {
 
 TRig& Rig() {
   static TRig rig;
+  return rig;
+}
+
+constexpr int kLineRate = 115200;
+
+// A second reader whose bytes take their time on a 115200-baud line.
+TRig& LineRig() {
+  static TRig rig(kLineRate);
   return rig;
 }
 
@@ -176,7 +208,8 @@ class TExchangeSampler : public TThAction {
   int FCount;
 };
 
-void Exchanges(benchmark::State& AState, TExchangeSampler::TKind AKind) {
+std::vector<double> Exchanges(benchmark::State& AState, TExchangeSampler::TKind AKind,
+                              TRig& ARig = Rig()) {
   const int count = static_cast<int>(AState.max_iterations);
   auto sampler = std::make_unique<TExchangeSampler>(AKind, count);
   std::vector<double> samples;
@@ -188,8 +221,9 @@ void Exchanges(benchmark::State& AState, TExchangeSampler::TKind AKind) {
   });
   std::vector<std::unique_ptr<TThAction>> actions;
   actions.push_back(std::move(sampler));
-  Rig().Run(std::move(actions));
+  ARig.Run(std::move(actions));
   Report(AState, samples, failures);
+  return samples;
 }
 
 // 7-byte request, 7-byte answer.
@@ -204,21 +238,22 @@ void BM_Exchange_ReadBlock(benchmark::State& AState) {
 }
 BENCHMARK(BM_Exchange_ReadBlock)->UseManualTime()->Iterations(400)->Unit(benchmark::kMillisecond);
 
-// Reference for the figures above: the worker's 10 ms read tick alone (one sleep), as this
-// machine delivers it.
-void BM_ReadTick(benchmark::State& AState) {
-  std::vector<double> samples;
-  for (int i = 0; i < 400; ++i) {
-    const auto t0 = TSteady::now();
-    std::this_thread::sleep_for(10ms);
-    samples.push_back(MsSince(t0));
-  }
-  Report(AState, samples, 0);
+// The same block read over the line model at 115200 baud: 7 request bytes and 23 answer
+// bytes on the line take 2.6 ms; over_line_ms is the median beyond that.
+void BM_Exchange_ReadBlock_Line115200(benchmark::State& AState) {
+  std::vector<double> samples = Exchanges(AState, TExchangeSampler::ReadBlock, LineRig());
+  const double line = LineMs(7 + 23, kLineRate);
+  std::sort(samples.begin(), samples.end());
+  AState.counters["line_ms"] = line;
+  AState.counters["over_line_ms"] = samples[samples.size() / 2] - line;
 }
-BENCHMARK(BM_ReadTick)->UseManualTime()->Iterations(400)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Exchange_ReadBlock_Line115200)
+    ->UseManualTime()
+    ->Iterations(200)
+    ->Unit(benchmark::kMillisecond);
 
-// Reference: the pseudo-terminal and the virtual reader without the read tick: write the
-// status request and wait for the whole answer with a blocking read.
+// Reference: the pseudo-terminal and the virtual reader alone: write the status request and
+// collect the answer with blocking reads (no purge, no log, no worker).
 void BM_PtyRoundTrip(benchmark::State& AState) {
   sim::TFirmware firmware;
   sim::TPtyHost host(firmware);
@@ -236,17 +271,15 @@ void BM_PtyRoundTrip(benchmark::State& AState) {
     port.ClearBuffers();
     const auto t0 = TSteady::now();
     port.WriteStr(frame);
-    Bytes rx(66);
-    std::size_t got = 0;
-    Bytes block;
-    while (!TParser::CheckAnswer(rx, static_cast<int>(got), block)) {
-      const std::int32_t n =
-          port.ReadBuffer(rx.data() + got, static_cast<std::uint32_t>(rx.size() - got));
+    TAnswerReader reader;
+    while (!reader.Done()) {
+      std::uint8_t chunk[TAnswerReader::kBufferSize];
+      const std::int32_t n = port.ReadBuffer(chunk, static_cast<std::uint32_t>(reader.Room()));
       if (n <= 0) {
         ++failures;
         break;
       }
-      got += static_cast<std::size_t>(n);
+      reader.Feed(chunk, static_cast<std::size_t>(n));
     }
     samples.push_back(MsSince(t0));
   }
@@ -320,6 +353,44 @@ void BM_IssueCard(benchmark::State& AState) {
       true);
 }
 BENCHMARK(BM_IssueCard)->UseManualTime()->Iterations(60)->Unit(benchmark::kMillisecond);
+
+// What a click sees: a card-code write queued while the worker sits in its cycle pause
+// (right after it showed the card state), timed from queueing to the completion callback.
+void BM_QueuedActionToResult(benchmark::State& AState) {
+  const auto count = static_cast<int>(AState.max_iterations);
+  std::vector<double> samples;
+  int failures = 0;
+  for (int i = 0; i < count; ++i) {
+    Rig().Firmware.PutCard(FreshCard());
+    Rig().WaitForPause();
+    bool done = false;
+    std::unique_ptr<TThAction> action = MakeWrite([&](TThAction& A) {
+      failures += A.ErrCode() != kResOk;
+      done = true;
+    });
+    const auto t0 = TSteady::now();
+    if (!Rig().Worker().TryExec(action) || !Rig().Loop.RunUntil([&] { return done; }, 10s))
+      throw std::runtime_error("the queued action did not finish");
+    samples.push_back(MsSince(t0));
+  }
+  Report(AState, samples, failures);
+}
+BENCHMARK(BM_QueuedActionToResult)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
+
+// CPU of this process (main loop, worker, virtual reader) over 10 s while the worker is
+// connected and only polls: cpu_pct is the share of one core.
+void BM_IdleCpu(benchmark::State& AState) {
+  Rig().WaitForPause();
+  const double cpu0 = ProcessCpuSeconds();
+  const auto t0 = TSteady::now();
+  Rig().Loop.RunUntil([] { return false; }, 10s);
+  const double cpu = ProcessCpuSeconds() - cpu0;
+  const double wall = MsSince(t0) / 1000.0;
+  for (auto _ : AState)
+    AState.SetIterationTime(wall);
+  AState.counters["cpu_pct"] = 100.0 * cpu / wall;
+}
+BENCHMARK(BM_IdleCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,11 +1,12 @@
-// Every TProtocol operation answered by fuzzed bytes. The bytes take the worker's way:
-// received in chunks into a 66-byte buffer, recognised with CheckAnswer, checked with
-// CheckCRC, split into command byte and payload, decoded by TProtocol; the decoded records
-// are then rendered as the worker and the window render them.
+// Every TProtocol operation answered by fuzzed bytes. The bytes take the worker's receive
+// path: fed in chunks to TAnswerReader (66-byte buffer, frame recognition, CRC check, split
+// into command byte and payload), decoded by TProtocol; the decoded records are then
+// rendered as the worker and the window render them.
 #include <algorithm>
 #include <stdexcept>
 
 #include "fuzz/fuzz_common.h"
+#include "protocol/answer_reader.h"
 #include "protocol/card_content.h"
 #include "protocol/frame.h"
 #include "protocol/protocol.h"
@@ -15,30 +16,31 @@ using namespace kiren;
 
 namespace {
 
-constexpr std::size_t kRxBufferSize = 66;  // the worker's receive buffer
-
 // One exchange attempt over the bytes AWire arriving in chunks of AChunk bytes.
 int Exchange(const Bytes& AWire, std::size_t AChunk, std::uint8_t& ACmd, Bytes& AData) {
   AData.clear();
-  Bytes rx(kRxBufferSize);
-  std::size_t received = 0, served = 0;
-  while (received < rx.size() && served < AWire.size()) {
-    const std::size_t n = std::min({AChunk, rx.size() - received, AWire.size() - served});
-    std::copy_n(AWire.begin() + static_cast<std::ptrdiff_t>(served), n,
-                rx.begin() + static_cast<std::ptrdiff_t>(received));
-    served += n;
-    received += n;
-    Bytes block;
-    if (!TParser::CheckAnswer(rx, static_cast<int>(received), block))
-      continue;
-    if (block.size() >= 3 && TParser::CheckCRC(block)) {
-      ACmd = block.front();
-      AData.assign(block.begin() + 1, block.end() - 2);
-      return kResOk;
-    }
-    return kResBadAnswer;
+  TAnswerReader reader;
+  std::size_t served = 0;
+  while (!reader.Done() && served < AWire.size()) {
+    const std::size_t n = std::min(AChunk, AWire.size() - served);
+    const std::size_t before = reader.Count();
+    reader.Feed(AWire.data() + served, n);
+    const std::size_t taken = reader.Count() - before;
+    KIREN_FUZZ_CHECK(taken == std::min(n, TAnswerReader::kBufferSize - before));
+    KIREN_FUZZ_CHECK(reader.Count() <= TAnswerReader::kBufferSize);
+    served += taken;
   }
-  return kResTimeout;
+  switch (reader.State()) {
+    case TAnswerState::Answer:
+      KIREN_FUZZ_CHECK(reader.Payload().size() + 3 <= reader.Count());
+      ACmd = reader.Command();
+      AData = reader.Payload();
+      return kResOk;
+    case TAnswerState::Damaged:
+      return kResBadAnswer;
+    default:
+      return kResTimeout;
+  }
 }
 
 struct TScript {

@@ -24,7 +24,7 @@ using namespace kiren::sim;
 constexpr const char* kHardwareID = "USB\\VID_0483&PID_5740&REV_0200";
 
 struct TOptions {
-  std::string Card, Uid, Version;
+  std::string Card, Uid, Version, LineRate;
   std::string Feed;  // card feed plan, as for the console's "feed"
   bool Console = true;
 };
@@ -33,12 +33,14 @@ void Usage(std::FILE* AOut) {
   std::fprintf(
       AOut,
       "usage: kiren-sim [--card PRESET] [--uid HEX] [--reader-version TEXT] [--feed PLAN]\n"
-      "                 [--no-console]\n"
+      "                 [--line-rate BAUD] [--no-console]\n"
       "  --card PRESET          card in the field at start (presets: see 'presets' command)\n"
       "  --uid HEX              UID of that card, 4 or 7 bytes (default: the preset's)\n"
       "  --reader-version TEXT  version text the reader reports (default \"%s\");\n"
       "                         --version TEXT is the same\n"
       "  --feed PLAN            present new cards one after another, as the 'feed' command\n"
+      "  --line-rate BAUD       bytes take their time on a real 8-N-1 line at BAUD\n"
+      "                         (default: none, answers arrive at once)\n"
       "  --no-console           ignore stdin; run until SIGTERM or SIGINT\n"
       "  --help                 this text\n"
       "  --version              the program's version\n",
@@ -72,6 +74,8 @@ int ParseOptions(int argc, char** argv, TOptions& AOpt) {
         return 2;
       }
       ok = !AOpt.Feed.empty();
+    } else if (arg == "--line-rate") {
+      ok = value(AOpt.LineRate);
     } else if (arg == "--no-console") {
       AOpt.Console = false;
     } else if (arg == "--help" || arg == "-h") {
@@ -87,6 +91,14 @@ int ParseOptions(int argc, char** argv, TOptions& AOpt) {
     }
   }
   return 0;
+}
+
+bool ParseLineRate(const std::string& AText, std::uint32_t& ABaud) {
+  if (AText.empty() || AText.size() > 7 ||
+      AText.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  ABaud = static_cast<std::uint32_t>(std::stoul(AText));
+  return ABaud >= 50 && ABaud <= 4000000;
 }
 
 // Signals arrive through a descriptor, so the main loop sees them next to stdin.
@@ -169,13 +181,19 @@ int main(int argc, char** argv) {
     firmware.PutCard(*card);
   }
 
+  std::uint32_t lineRate = 0;
+  if (!opt.LineRate.empty() && !ParseLineRate(opt.LineRate, lineRate)) {
+    std::fprintf(stderr, "kiren-sim: --line-rate needs a baud rate from 50 to 4000000\n");
+    return 2;
+  }
+
   const int signalFd = BlockSignals();  // before the pty thread starts, so it inherits the mask
   if (signalFd < 0) {
     std::perror("kiren-sim: signalfd");
     return 1;
   }
   try {
-    TPtyHost host(firmware);
+    TPtyHost host(firmware, lineRate);
     TVirtualReader reader;
     reader.HardwareID = kHardwareID;
     reader.FriendlyName = "Кирен-М1 (виртуальный) (" + host.PortName() + ")";

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <deque>
+#include <optional>
 #include <system_error>
 
 namespace kiren::sim {
@@ -56,7 +57,18 @@ void MakeRaw(int AFd) {
 
 }  // namespace
 
-TPtyHost::TPtyHost(TFirmware& AFirmware) : FFirmware(AFirmware) {
+namespace {
+
+// Ten bit times (start, 8 data, stop) of one byte at ABaud.
+std::chrono::nanoseconds ByteTime(std::uint32_t ABaud) {
+  return ABaud == 0 ? std::chrono::nanoseconds(0)
+                    : std::chrono::nanoseconds(10'000'000'000LL / ABaud);
+}
+
+}  // namespace
+
+TPtyHost::TPtyHost(TFirmware& AFirmware, std::uint32_t ALineRate)
+    : FFirmware(AFirmware), FByteTime(ByteTime(ALineRate)) {
   try {
     FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (FMaster < 0)
@@ -134,17 +146,32 @@ void TPtyHost::Run() {
     TClock::time_point Due;
     Bytes Data;
   };
+  // With the line model: answer bytes on their way, each with the time its stop bit ends.
+  struct TOnLine {
+    TClock::time_point Done;
+    std::uint8_t Byte;
+  };
   std::deque<TPending> pending;
+  std::deque<TOnLine> onLine;
+  TClock::time_point inFree{}, outFree{};  // when each direction of the line is free again
   Bytes buf(4096);
   while (!FStop) {
-    int timeout = -1;
-    if (!pending.empty()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(pending.front().Due -
-                                                                              TClock::now());
-      timeout = static_cast<int>(std::max<long long>(0, left.count() + 1));
+    std::optional<TClock::time_point> next;
+    if (!pending.empty())
+      next = pending.front().Due;
+    if (!onLine.empty() && (!next || onLine.front().Done < *next))
+      next = onLine.front().Done;
+    timespec wait{};
+    const timespec* timeout = nullptr;
+    if (next) {
+      const auto left = std::max(TClock::duration::zero(), *next - TClock::now());
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+      wait.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+      wait.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+      timeout = &wait;
     }
     pollfd fds[2] = {{FMaster, POLLIN, 0}, {FWake[0], POLLIN, 0}};
-    const int n = ::poll(fds, 2, timeout);
+    const int n = ::ppoll(fds, 2, timeout, nullptr);
     if (n < 0 && errno != EINTR)
       break;
     if (FStop)
@@ -154,9 +181,10 @@ void TPtyHost::Run() {
       if (got > 0) {
         int delay = 0;
         Bytes answer = FFirmware.Receive(Bytes(buf.begin(), buf.begin() + got), &delay);
-        if (!answer.empty()) {
-          pending.push_back({TClock::now() + std::chrono::milliseconds(delay), std::move(answer)});
-        }
+        // The request is complete at the reader once its last byte has crossed the line.
+        inFree = std::max(inFree, TClock::now()) + FByteTime * got;
+        if (!answer.empty())
+          pending.push_back({inFree + std::chrono::milliseconds(delay), std::move(answer)});
       }
     } else if (n > 0 && (fds[0].revents & (POLLHUP | POLLERR)) != 0) {
       // Only possible when the slave is closed everywhere; the host keeps it open, so this
@@ -165,9 +193,24 @@ void TPtyHost::Run() {
     }
     // Answers leave in order; a delayed one holds back those behind it.
     while (!pending.empty() && pending.front().Due <= TClock::now()) {
-      WriteAll(FMaster, pending.front().Data);
+      if (FByteTime.count() == 0) {
+        WriteAll(FMaster, pending.front().Data);
+      } else {
+        outFree = std::max(outFree, pending.front().Due);
+        for (std::uint8_t b : pending.front().Data) {
+          outFree += FByteTime;
+          onLine.push_back({outFree, b});
+        }
+      }
       pending.pop_front();
     }
+    Bytes arrived;
+    while (!onLine.empty() && onLine.front().Done <= TClock::now()) {
+      arrived.push_back(onLine.front().Byte);
+      onLine.pop_front();
+    }
+    if (!arrived.empty())
+      WriteAll(FMaster, arrived);
   }
 }
 

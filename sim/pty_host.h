@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -17,7 +18,9 @@ class TPtyHost {
  public:
   // Opens the pseudo-terminal (raw mode) and starts answering with AFirmware, which must
   // outlive the host. Throws std::system_error when no pseudo-terminal can be opened.
-  explicit TPtyHost(TFirmware& AFirmware);
+  // ALineRate (baud, 0: none) models a real 8-N-1 line: every byte takes 10 bit times, a
+  // request reaches the firmware once its last byte is in, and an answer leaves byte by byte.
+  explicit TPtyHost(TFirmware& AFirmware, std::uint32_t ALineRate = 0);
   ~TPtyHost();
   TPtyHost(const TPtyHost&) = delete;
   TPtyHost& operator=(const TPtyHost&) = delete;
@@ -33,6 +36,7 @@ class TPtyHost {
 
  private:
   TFirmware& FFirmware;
+  const std::chrono::nanoseconds FByteTime;
   std::string FDevicePath;
   int FMaster = -1;
   int FSlave = -1;  // kept open so the pair lives while no tool holds the slave

@@ -92,6 +92,10 @@ class TMyComPort {
   bool SwitchToWrite();
   void ClearError() { fLastError = {}; }
 
+  // Waiting for input (com_port_wait.cpp): returns once bytes can be read or the line has
+  // failed (hang-up, error), at the latest after AMs. False when it timed out.
+  bool WaitReadable(std::uint32_t AMs) const;
+
   // Waiting and texts.
   void WaitTimeout(std::int32_t ADelay);
   void WaitChars(std::int32_t ACount);

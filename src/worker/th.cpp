@@ -5,8 +5,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "logging/dbg_logger.h"
-#include "protocol/frame.h"
 #include "serial/com_port.h"
 
 namespace kiren {
@@ -17,12 +15,9 @@ constexpr char kLineSettings[] = "115200-8-N-1";
 // Write timeout: 1 ms per byte plus 1000 ms.
 constexpr std::uint32_t kWriteTimeoutPerByte = 1;
 constexpr std::uint32_t kWriteTimeoutConst = 1000;
-constexpr std::int32_t kAnswerTimeoutMs = 2000;
+constexpr std::int32_t kAnswerTimeoutMs = TExchange::kTimeoutMs;
 constexpr std::int32_t kDefaultCodeSize = 5;
 constexpr auto kCyclePause = std::chrono::milliseconds(800);
-constexpr auto kReadTick = std::chrono::milliseconds(10);
-constexpr std::size_t kRxBufferSize = 66;
-constexpr int kAttempts = 2;
 // First major version that has the configuration command, and the last one below the
 // extended card read.
 constexpr std::int32_t kConfigVersion = 5;
@@ -43,20 +38,28 @@ TEndReason OpenFailure(TPortCondition ACondition) {
   }
 }
 
-// Ticks of a 32-bit millisecond counter.
-std::uint32_t TickCount() {
-  using namespace std::chrono;
-  return static_cast<std::uint32_t>(
-      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
+// The worker's serial port as the exchange uses it. A failed read counts as a failure only
+// when the device is gone; otherwise it is a read that got nothing.
+class TComPortLink : public IExchangePort {
+ public:
+  explicit TComPortLink(TMyComPort& APort) : FPort(APort) {}
+  bool Purge() override { return FPort.ClearBuffers(); }
+  std::int32_t Write(const Bytes& AFrame) override { return FPort.WriteStr(AFrame); }
+  void WaitReadable(std::uint32_t AMs) override { FPort.WaitReadable(AMs); }
+  std::int32_t Read(std::uint8_t* ABuffer, std::uint32_t ASize) override {
+    std::int32_t got = 0;
+    FPort.ReadBuffer(ABuffer, ASize, got);
+    if (got < 0)
+      return FPort.DeviceGone() ? -1 : 0;
+    return got;
+  }
+  std::string LastErrorStr() const override { return FPort.LastErrorStr(); }
+
+ private:
+  TMyComPort& FPort;
+};
 
 }  // namespace
-
-std::uint32_t TicksElapsed(std::uint32_t AStart, std::uint32_t ANow) {
-  if (ANow >= AStart)
-    return ANow - AStart;
-  return ANow + (0xFFFFFFFFu - AStart);
-}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -157,6 +160,9 @@ TTh::TTh(const std::string& APort, bool AUsedWiegand, TOnTerminate AOnTerminate,
   FPort->SetParams(kLineSettings, false);
   FPort->SetTimeoutsSpec_ReadImmediatelyNoWait(kWriteTimeoutPerByte, kWriteTimeoutConst);
   FTimeout = kAnswerTimeoutMs;
+  FLink = std::make_unique<TComPortLink>(*FPort);
+  FExchange = std::make_unique<TExchange>(*FLink, FClock, FExchangeLog,
+                                          static_cast<std::uint32_t>(FTimeout));
   FProto = std::make_unique<TProtocol>([this](const Bytes& AReq, std::uint8_t& ACmd, Bytes& AData) {
     return WriteRead(AReq, ACmd, AData);
   });
@@ -170,12 +176,15 @@ TTh::~TTh() {
 
 void TTh::Exec(std::unique_ptr<TThAction> AAction) {
   // Refused only once the run has ended; the action is then released here.
-  FQueue.Push(AAction);
+  if (FQueue.Push(AAction))
+    WakePause();
 }
 
 bool TTh::TryExec(std::unique_ptr<TThAction>& AAction) {
-  if (FQueue.TryPush(AAction))
+  if (FQueue.TryPush(AAction)) {
+    WakePause();
     return true;
+  }
   if (!FQueue.Closed())
     return false;
   AAction.reset();
@@ -223,10 +232,13 @@ std::optional<TPercoPars> TTh::LastPercoPars() const {
 }
 
 void TTh::Terminate() {
-  {
-    std::lock_guard<std::mutex> guard(FPauseLock);
-    FTerminated = true;
-  }
+  FTerminated = true;
+  WakePause();
+}
+
+void TTh::WakePause() {
+  // Taking the lock orders the wake after the worker's look at its condition.
+  { std::lock_guard<std::mutex> guard(FPauseLock); }
   FPauseWake.notify_all();
 }
 
@@ -281,7 +293,8 @@ void TTh::Execute() {
 
 void TTh::Pause() {
   std::unique_lock<std::mutex> guard(FPauseLock);
-  FPauseWake.wait_for(guard, kCyclePause, [this] { return Terminated(); });
+  // While idle the card poll keeps its cadence; a queued action starts at once.
+  FPauseWake.wait_for(guard, kCyclePause, [this] { return Terminated() || FQueue.Count() > 0; });
 }
 
 bool TTh::GetDevInfo() {
@@ -424,67 +437,9 @@ void TTh::NotePortFailure() {
 }
 
 int TTh::WriteRead(const Bytes& AReq, std::uint8_t& ACmd, Bytes& AData) {
-  int result = kResBadAnswer;
-  int attempts = kAttempts;
-  AData.clear();
-  auto logger = DbgLogger();
-  bool frameFound = false;
-  do {
-    if (!FPort->ClearBuffers()) {
-      NotePortFailure();
-      return kResPortFailure;
-    }
-    const Bytes frame = TBuilder::Finalize(AReq);
-    logger->AddEmptyLine();
-    logger->AddHexData(frame, true, std::string());
-    const std::int32_t written = FPort->WriteStr(frame);
-    if (written < static_cast<std::int32_t>(frame.size())) {
-      logger->AddStr("Ошибка записи в COM-порт [попытка %d]: %s", {attempts, FPort->LastErrorStr()},
-                     true, "**");
-      NotePortFailure();
-      return kResPortFailure;
-    }
-
-    Bytes rx(kRxBufferSize);
-    std::size_t received = 0;
-    bool readFailed = false;
-    const std::uint32_t t0 = TickCount();
-    do {
-      std::this_thread::sleep_for(kReadTick);
-      while (!frameFound && received < rx.size()) {
-        std::int32_t got = 0;
-        FPort->ReadBuffer(rx.data() + received, static_cast<std::uint32_t>(rx.size() - received),
-                          got);
-        if (got < 0 && FPort->DeviceGone())
-          readFailed = true;
-        if (got <= 0)
-          break;
-        received += static_cast<std::size_t>(got);
-        Bytes dataBlock;
-        if (!TParser::CheckAnswer(rx, static_cast<int>(received), dataBlock))
-          continue;
-        frameFound = true;
-        if (dataBlock.size() >= 3 && TParser::CheckCRC(dataBlock)) {
-          ACmd = dataBlock.front();
-          AData.assign(dataBlock.begin() + 1, dataBlock.end() - 2);
-          result = kResOk;
-          attempts = 0;
-        }
-      }
-    } while (!frameFound && !readFailed &&
-             TicksElapsed(t0, TickCount()) < static_cast<std::uint32_t>(FTimeout));
-    rx.resize(received);
-    logger->AddHexData(rx, false, std::string());
-
-    if (readFailed) {
-      NotePortFailure();
-      return kResPortFailure;
-    }
-    if (!frameFound) {
-      result = kResTimeout;
-      attempts = received > 0 ? attempts - 1 : 0;
-    }
-  } while (!frameFound && attempts > 0);
+  const int result = FExchange->Run(AReq, ACmd, AData);
+  if (result == kResPortFailure)
+    NotePortFailure();
   return result;
 }
 

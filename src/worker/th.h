@@ -17,6 +17,7 @@
 #include "protocol/records.h"
 #include "worker/actions.h"
 #include "worker/device_view.h"
+#include "worker/exchange.h"
 #include "worker/main_thread.h"
 #include "worker/verify_actions.h"
 
@@ -56,9 +57,6 @@ class TActionQueue {
   std::size_t FWaiters = 0;
   bool FClosed = false;
 };
-
-// Milliseconds between two readings of a 32-bit tick counter that may have wrapped.
-std::uint32_t TicksElapsed(std::uint32_t AStart, std::uint32_t ANow);
 
 // Why a worker's run ended.
 enum class TEndReason {
@@ -132,9 +130,15 @@ class TTh {
   int WriteRead(const Bytes& AReq, std::uint8_t& ACmd, Bytes& AData);
   void NotePortFailure();
   void Pause();
+  // Ends the cycle's pause early: an action waits, or the run is to end.
+  void WakePause();
 
   TActionQueue FQueue;
   std::unique_ptr<TMyComPort> FPort;
+  std::unique_ptr<IExchangePort> FLink;
+  TSteadyClock FClock;
+  TDbgExchangeLog FExchangeLog;
+  std::unique_ptr<TExchange> FExchange;
   std::unique_ptr<TProtocol> FProto;
   std::int32_t FTimeout = 0;
   TCardInfo FCardInfo;

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/answer_reader.h"
 #include "protocol/frame.h"
 #include "protocol/protocol.h"
 #include "serial/com_port.h"
@@ -68,35 +69,35 @@ class SimLink : public ::testing::Test {
   std::string FPortName;
 };
 
-// The worker's exchange in short: purge, write the frame, collect the answer every 10 ms
-// for up to 2 s.
+// The worker's exchange in short: purge, write the frame, collect the answer with the
+// receive path, waiting on the port for up to 2 s.
 int PortExchange(TMyComPort& APort, const Bytes& AReq, std::uint8_t& ACmd, Bytes& AData) {
   if (!APort.ClearBuffers())
     return kResPortFailure;
   const Bytes Frame = TBuilder::Finalize(AReq);
   if (APort.WriteStr(Frame) != static_cast<std::int32_t>(Frame.size()))
     return kResPortFailure;
-  Bytes Rx;
+  TAnswerReader Reader;
   const auto End = Clock::now() + 2s;
-  while (Clock::now() < End) {
-    std::uint8_t Buf[128];
+  while (!Reader.Done() && Clock::now() < End) {
+    APort.WaitReadable(10);
+    std::uint8_t Buf[TAnswerReader::kBufferSize];
     std::int32_t Got = 0;
-    if (APort.ReadBuffer(Buf, sizeof Buf, Got)) {
-      Rx.insert(Rx.end(), Buf, Buf + Got);
-      Bytes Block;
-      if (TParser::CheckAnswer(Rx, static_cast<int>(Rx.size()), Block)) {
-        if (!TParser::CheckCRC(Block))
-          return kResBadAnswer;
-        ACmd = Block[0];
-        AData.assign(Block.begin() + 1, Block.end() - 2);
-        return kResOk;
-      }
-    } else if (Got < 0) {
+    if (APort.ReadBuffer(Buf, static_cast<std::uint32_t>(Reader.Room()), Got))
+      Reader.Feed(Buf, static_cast<std::size_t>(Got));
+    else if (Got < 0)
       return kResPortFailure;
-    }
-    std::this_thread::sleep_for(10ms);
   }
-  return kResTimeout;
+  switch (Reader.State()) {
+    case TAnswerState::Answer:
+      ACmd = Reader.Command();
+      AData = Reader.Payload();
+      return kResOk;
+    case TAnswerState::Damaged:
+      return kResBadAnswer;
+    default:
+      return kResTimeout;
+  }
 }
 
 TEST_F(SimLink, ListedWhileRunningGoneAfterTerm) {

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/answer_reader.h"
 #include "protocol/frame.h"
 #include "protocol/protocol.h"
 #include "support/process.h"
@@ -69,21 +70,21 @@ struct TPortProtocol {
     const Bytes frame = TBuilder::Finalize(AReq);
     if (::write(Fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()))
       return 2;
-    Bytes rx, block;
-    while (!TParser::CheckAnswer(rx, static_cast<int>(rx.size()), block)) {
+    TAnswerReader reader;
+    while (!reader.Done()) {
       pollfd p{Fd, POLLIN, 0};
       if (::poll(&p, 1, 2000) <= 0)
         return 3;
-      std::uint8_t buf[130];
-      const ssize_t n = ::read(Fd, buf, sizeof buf);
+      std::uint8_t buf[TAnswerReader::kBufferSize];
+      const ssize_t n = ::read(Fd, buf, reader.Room());
       if (n <= 0)
         return 2;
-      rx.insert(rx.end(), buf, buf + n);
+      reader.Feed(buf, static_cast<std::size_t>(n));
     }
-    if (!TParser::CheckCRC(block))
-      return 4;
-    ACmd = block[0];
-    AData.assign(block.begin() + 1, block.end() - 2);
+    if (reader.State() != TAnswerState::Answer)
+      return reader.State() == TAnswerState::Damaged ? 4 : 3;
+    ACmd = reader.Command();
+    AData = reader.Payload();
     return 0;
   }};
 };

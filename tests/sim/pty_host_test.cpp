@@ -6,18 +6,19 @@
 
 #include <chrono>
 
+#include "protocol/answer_reader.h"
 #include "protocol/frame.h"
 #include "sim/pty_host.h"
 
 namespace kiren::sim {
 namespace {
 
-// Reads until a complete frame arrived or ATimeoutMs passed.
+// Reads until the receive path is done (a complete frame, or a full buffer) or ATimeoutMs
+// passed; returns the bytes read.
 Bytes ReadFrame(int AFd, int ATimeoutMs) {
-  Bytes rx;
+  TAnswerReader reader;
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ATimeoutMs);
-  Bytes block;
-  while (!TParser::CheckAnswer(rx, static_cast<int>(rx.size()), block)) {
+  while (!reader.Done()) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         end - std::chrono::steady_clock::now());
     if (left.count() <= 0)
@@ -25,13 +26,13 @@ Bytes ReadFrame(int AFd, int ATimeoutMs) {
     pollfd p{AFd, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
       break;
-    std::uint8_t buf[256];
-    const ssize_t n = ::read(AFd, buf, sizeof buf);
+    std::uint8_t buf[TAnswerReader::kBufferSize];
+    const ssize_t n = ::read(AFd, buf, reader.Room());
     if (n <= 0)
       break;
-    rx.insert(rx.end(), buf, buf + n);
+    reader.Feed(buf, static_cast<std::size_t>(n));
   }
-  return rx;
+  return reader.Received();
 }
 
 TEST(PtyHost, AnswersFramesOnTheSlaveAndHangsUp) {
@@ -78,6 +79,25 @@ TEST(PtyHost, ToolMayReopenThePort) {
     EXPECT_EQ(ReadFrame(fd, 5000), fw.Receive(req));
     ::close(fd);
   }
+}
+
+// With the line model a request and its answer take at least their 8-N-1 line time, and the
+// answer still arrives whole and unchanged.
+TEST(PtyHost, LineModelTakesTheLineTime) {
+  TFirmware fw;
+  constexpr std::uint32_t kBaud = 9600;
+  TPtyHost host(fw, kBaud);
+  const int fd = ::open(host.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  const Bytes req = TBuilder::Finalize({0xFE});
+  const Bytes expected = fw.Receive(req);
+  const auto lineTime = std::chrono::microseconds(
+      10'000'000LL * static_cast<long long>(req.size() + expected.size()) / kBaud);
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(::write(fd, req.data(), req.size()), static_cast<ssize_t>(req.size()));
+  EXPECT_EQ(ReadFrame(fd, 5000), expected);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, lineTime);
+  ::close(fd);
 }
 
 }  // namespace

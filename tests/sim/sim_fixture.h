@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "protocol/answer_reader.h"
 #include "protocol/frame.h"
 #include "protocol/protocol.h"
 #include "sim/firmware.h"
@@ -12,15 +13,17 @@ namespace kiren::sim::test {
 
 // Result codes like the worker's exchange: 0 intact answer, 3 nothing complete, 4 damaged.
 inline int Exchange(TFirmware& AFirmware, const Bytes& AReq, std::uint8_t& ACmd, Bytes& AData) {
-  const Bytes rx = AFirmware.Receive(TBuilder::Finalize(AReq));
-  Bytes block;
-  if (!TParser::CheckAnswer(rx, static_cast<int>(rx.size()), block))
-    return kResTimeout;
-  if (!TParser::CheckCRC(block))
-    return kResBadAnswer;
-  ACmd = block[0];
-  AData.assign(block.begin() + 1, block.end() - 2);
-  return kResOk;
+  TAnswerReader reader;
+  switch (reader.Feed(AFirmware.Receive(TBuilder::Finalize(AReq)))) {
+    case TAnswerState::Answer:
+      ACmd = reader.Command();
+      AData = reader.Payload();
+      return kResOk;
+    case TAnswerState::Damaged:
+      return kResBadAnswer;
+    default:
+      return kResTimeout;
+  }
 }
 
 struct TSimProtocol {

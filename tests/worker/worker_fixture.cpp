@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "logging/dbg_logger.h"
+#include "protocol/answer_reader.h"
 #include "protocol/frame.h"
 
 namespace kiren::test {
@@ -26,15 +27,17 @@ std::vector<std::uint8_t> CommandsOf(const sim::TFirmware& AFirmware) {
 
 TWriteReadProc DirectExchange(sim::TFirmware& AFirmware) {
   return [&AFirmware](const Bytes& AReq, std::uint8_t& ACmd, Bytes& AData) {
-    const Bytes answer = AFirmware.Receive(TBuilder::Finalize(AReq));
-    Bytes body;
-    if (!TParser::CheckAnswer(answer, static_cast<int>(answer.size()), body))
-      return static_cast<int>(kResTimeout);
-    if (!TParser::CheckCRC(body) || body.size() < 3)
-      return static_cast<int>(kResBadAnswer);
-    ACmd = body.front();
-    AData.assign(body.begin() + 1, body.end() - 2);
-    return static_cast<int>(kResOk);
+    TAnswerReader reader;
+    switch (reader.Feed(AFirmware.Receive(TBuilder::Finalize(AReq)))) {
+      case TAnswerState::Answer:
+        ACmd = reader.Command();
+        AData = reader.Payload();
+        return static_cast<int>(kResOk);
+      case TAnswerState::Damaged:
+        return static_cast<int>(kResBadAnswer);
+      default:
+        return static_cast<int>(kResTimeout);
+    }
   };
 }
 

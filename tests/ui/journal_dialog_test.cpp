@@ -257,6 +257,14 @@ TEST_F(TWindowJournalTest, TrailerReadShowsAccessConditions) {
   EXPECT_TRUE(text.contains(QStringLiteral("байты 6–8 FF 07 80"))) << text.toStdString();
   EXPECT_TRUE(text.contains(QStringLiteral("Блок 4"))) << text.toStdString();
   EXPECT_TRUE(memo->isReadOnly());
+  // With KIREN_TRAILER_SHOT set to a file name, the window is saved there (run under Xvfb with
+  // QT_QPA_PLATFORM=xcb to see the fonts an operator sees).
+  if (const QString shot = qEnvironmentVariable("KIREN_TRAILER_SHOT"); !shot.isEmpty()) {
+    Window->show();
+    Get<QTabWidget>("PageControl1")->setCurrentWidget(Get<QWidget>("tsReadBlock"));
+    QTest::qWait(100);
+    EXPECT_TRUE(Window->grab().save(shot)) << shot.toStdString();
+  }
   read(4);
   EXPECT_TRUE(memo->toPlainText().isEmpty());
   // The tab's own controls stay where they were.

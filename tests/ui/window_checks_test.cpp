@@ -181,6 +181,46 @@ TEST_F(TWindowChecks, DuplicateCodeAsksAndNoStopsTheWrite) {
   EXPECT_EQ(Rows().size(), 3u);
 }
 
+// Issue and clear: checked, journaled, and the panel shows the reader's new report at once.
+TEST_F(TWindowChecks, IssueAndClearAreCheckedAndJournaled) {
+  WriteSmbConf("REROD");  // the issue tab
+  Connect();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Get<QPushButton>("btnIssue")->isEnabled(); }, kWaitMs));
+  Get<QComboBox>("cbVarIssue")->setCurrentIndex(0);
+  Get<QSpinBox>("seCodeEmitent")->setValue(100);
+  Get<QSpinBox>("seCodeEmission")->setValue(7);
+  const QString before = CardText();
+  Window->Status().Clear();
+  Get<QPushButton>("btnIssue")->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !StatusText().isEmpty(); }, kWaitMs));
+  EXPECT_EQ(StatusText(), kOk);
+  EXPECT_NE(CardText(), before);
+  auto rows = Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Operation, TJournalOperation::Issue);
+  EXPECT_EQ(rows[0].Emitent, 100u);
+  EXPECT_EQ(rows[0].Emission, 7u);
+  EXPECT_EQ(rows[0].Verify, TVerifyOutcome::Verified);
+
+  Window->Status().Clear();
+  Action("miClearCard")->trigger();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !StatusText().isEmpty(); }, kWaitMs));
+  EXPECT_EQ(StatusText(), kOk);
+  rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].Operation, TJournalOperation::Clear);
+  EXPECT_EQ(rows[0].Verify, TVerifyOutcome::Verified);
+  // Nothing left to clear: the usual message, and the attempt is journaled all the same.
+  Window->Status().Clear();
+  Action("miClearCard")->trigger();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !StatusText().isEmpty(); }, kWaitMs));
+  EXPECT_EQ(StatusText(), QString::fromStdString(op::kMsgNothingToClear));
+  EXPECT_EQ(StatusColor(), TStatusInformer::kErrorColor);
+  rows = Rows();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].ResultCode, 8);
+}
+
 TEST_F(TWindowChecks, WithoutJournalTheWindowAsksBeforeWriting) {
   {
     QFile f(JournalPath());

@@ -9,6 +9,7 @@
 #include "protocol/records.h"
 #include "sim/card.h"
 #include "sim/faults.h"
+#include "ui/journal_dialog.h"
 #include "window_fixture.h"
 
 namespace kiren::test {
@@ -57,6 +58,8 @@ class TWindowChecks : public TWindowReaderTest {
 
 TEST_F(TWindowChecks, VerifiedWriteIsGreenWithTheCodeTheReaderReports) {
   Connect();
+  TJournalDialog* journal = Window->ShowJournalDialog();  // open beside the window
+  ASSERT_TRUE(journal->Rows().empty());
   Edit("beCardCode")->setText("300");
   ASSERT_FALSE(CardText().contains("000000012C"));
   EXPECT_EQ(Write(), kOk);
@@ -77,6 +80,7 @@ TEST_F(TWindowChecks, VerifiedWriteIsGreenWithTheCodeTheReaderReports) {
   EXPECT_EQ(rows[0].Firmware, "Kiren-M1 v5.3");
   EXPECT_EQ(rows[0].ReaderPort, Host->PortName());
   EXPECT_EQ(rows[0].Verify, TVerifyOutcome::Verified);
+  EXPECT_EQ(journal->Rows().size(), 1u);  // the open journal window follows
 
   // The emission-parameter write is journaled as well.
   Window->Status().Clear();

@@ -855,6 +855,7 @@ std::string HelpText(const TCommandSpec* ACommand) {
     text =
         "Использование:\n"
         "  kiren-cli [--json] ports\n"
+        "  kiren-cli [--json] journal [ПАРАМЕТРЫ]\n"
         "  kiren-cli [--json] ПОРТ КОМАНДА [ПАРАМЕТРЫ]\n\n"
         "ПОРТ — имя порта, как его выводит ports (ttyACM0, pts/4).\n\nКоманды:\n";
     for (const auto& command : Commands()) {

@@ -199,7 +199,7 @@ class TfMain : public QMainWindow, public IDeviceView {
   QAction* miServiceSpace2 = nullptr;  // separator before the priority items, hidden
   std::unique_ptr<op::TIssuingService> FIssuing;
   QPointer<TJournalDialog> FJournalDialog;
-  TCardInfo FLastCard;  // the card of the last poll
+  TCardInfo FLastCard;            // the card of the last poll
   TBatchPanel* FBatch = nullptr;  // owned by the window as a child object
 
   friend class TBatchPanel;

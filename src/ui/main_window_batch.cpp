@@ -94,9 +94,8 @@ TBatchPanel::TBatchPanel(TfMain& AWindow) : QObject(&AWindow), FWindow(AWindow) 
   grid->addWidget(FProblem, 3, 0, 1, 2);
 
   AWindow.ui->gridEmission->addWidget(FBox, AWindow.ui->gridEmission->rowCount(), 0, 1, 2);
-  connect(FUntilStopped, &QCheckBox::toggled, FCount, [this](bool AOn) {
-    FCount->setEnabled(!AOn);
-  });
+  connect(FUntilStopped, &QCheckBox::toggled, FCount,
+          [this](bool AOn) { FCount->setEnabled(!AOn); });
   connect(FStart, &QPushButton::clicked, this, [this] { StartStopClick(); });
 }
 
@@ -191,9 +190,9 @@ void TBatchPanel::OnEvent(const op::TBatchCardEvent& AEvent) {
       FProblem->hide();
       break;
     case op::TBatchCardResult::Skipped:
-      FWindow.Status().ShowInfo(QStringLiteral("UID ") + Q(AEvent.Uid) + QStringLiteral(": ") +
-                                    Q(AEvent.Text),
-                                QString());
+      FWindow.Status().ShowInfo(
+          QStringLiteral("UID ") + Q(AEvent.Uid) + QStringLiteral(": ") + Q(AEvent.Text),
+          QString());
       break;
     case op::TBatchCardResult::Failed:
     case op::TBatchCardResult::RegisterAway:

@@ -46,7 +46,11 @@ TEST_F(TWindowBatch, FiveCardsFromTheFeed) {
   Get<QPushButton>("btnBatch")->click();
   ASSERT_TRUE(Window->Batch().Run().Armed()) << Get<QLabel>("lBatchProblem")->text().toStdString();
   EXPECT_EQ(Get<QPushButton>("btnBatch")->text(), QStringLiteral("Остановить"));
-  Feed.Start({.Cards = 5, .DwellMs = 400, .GapMs = 100});
+  sim::TFeedPlan plan;
+  plan.Cards = 5;
+  plan.DwellMs = 400;
+  plan.GapMs = 200;
+  Feed.Start(plan);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Window->Batch().Run().Done(); }, kWaitMs))
       << Get<QLabel>("lBatchProgress")->text().toStdString() << " "
       << Get<QLabel>("lBatchProblem")->text().toStdString();

@@ -292,13 +292,26 @@ void TTh::Execute() {
 
 void TTh::Pause() {
   std::unique_lock<std::mutex> guard(FPauseLock);
-  // While idle the card poll keeps its cadence; a queued action starts at once.
-  FPauseWake.wait_for(guard, PollPeriod(), [this] { return Terminated() || FQueue.Count() > 0; });
+  // While idle the card poll keeps its cadence; a queued action starts at once. A new poll
+  // period counts from the start of the pause under way.
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    const bool woken = FPauseWake.wait_until(guard, start + PollPeriod(), [this] {
+      return Terminated() || FQueue.Count() > 0 || FPeriodChanged;
+    });
+    if (!woken || !FPeriodChanged)
+      return;
+    FPeriodChanged = false;
+  }
 }
 
 void TTh::SetPollPeriod(std::chrono::milliseconds APeriod) {
-  // Takes effect from the next pause.
-  FPollPeriod.store(APeriod);
+  {
+    std::lock_guard<std::mutex> guard(FPauseLock);
+    FPollPeriod.store(APeriod);
+    FPeriodChanged = true;
+  }
+  FPauseWake.notify_all();
 }
 
 bool TTh::GetDevInfo() {

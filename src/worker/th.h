@@ -103,7 +103,8 @@ class TTh {
   std::uint8_t EmissionPrior() const;
   void SetEmissionPrior(std::uint8_t AValue);
   // Pause between two card polls: 800 ms normally; a batch run shortens it while it is armed
-  // so that a card placed is found sooner, and sets it back afterwards.
+  // so that a card placed is found sooner, and sets it back afterwards. A pause under way
+  // ends by the new period, counted from its start.
   static constexpr std::chrono::milliseconds kNormalPollPeriod{800};
   void SetPollPeriod(std::chrono::milliseconds APeriod);
   std::chrono::milliseconds PollPeriod() const { return FPollPeriod.load(); }
@@ -165,6 +166,7 @@ class TTh {
   TEndReason FEndReason = TEndReason::Requested;
   std::mutex FPauseLock;
   std::condition_variable FPauseWake;
+  bool FPeriodChanged = false;  // under FPauseLock: SetPollPeriod during a pause
   std::thread FThread;
 };
 

@@ -64,36 +64,44 @@ TBatchPanel::TBatchPanel(TfMain& AWindow) : QObject(&AWindow), FWindow(AWindow) 
   FUntilStopped = new QCheckBox(QStringLiteral("до остановки"), FBox);
   FUntilStopped->setObjectName(QStringLiteral("chBatchUntilStopped"));
   countRow->addWidget(FUntilStopped);
-  countRow->addWidget(new QLabel(QStringLiteral("Серия журнала:"), FBox));
-  FSeries = new QLineEdit(QStringLiteral("main"), FBox);
-  FSeries->setObjectName(QStringLiteral("edtBatchSeries"));
-  FSeries->setMaximumWidth(90);
-  countRow->addWidget(FSeries);
   countRow->addStretch(1);
   FStart = new QPushButton(kStartText, FBox);
   FStart->setObjectName(QStringLiteral("btnBatch"));
   countRow->addWidget(FStart);
   grid->addLayout(countRow, 0, 0, 1, 2);
 
+  auto* seriesRow = new QHBoxLayout();
+  seriesRow->addWidget(new QLabel(QStringLiteral("Серия журнала:"), FBox));
+  FSeries = new QLineEdit(QStringLiteral("main"), FBox);
+  FSeries->setObjectName(QStringLiteral("edtBatchSeries"));
+  FSeries->setMaximumWidth(120);
+  seriesRow->addWidget(FSeries);
+  seriesRow->addStretch(1);
+  grid->addLayout(seriesRow, 1, 0, 1, 2);
+
   FProgressText = new QLabel(FBox);
   FProgressText->setObjectName(QStringLiteral("lBatchProgress"));
-  grid->addWidget(FProgressText, 1, 0);
+  grid->addWidget(FProgressText, 2, 0, 1, 2);
   FLast = new QLabel(FBox);
   FLast->setObjectName(QStringLiteral("lBatchLast"));
-  grid->addWidget(FLast, 1, 1);
+  grid->addWidget(FLast, 3, 0, 1, 2);
   FBar = new QProgressBar(FBox);
   FBar->setObjectName(QStringLiteral("pbBatch"));
   FBar->setRange(0, 1);
   FBar->setValue(0);
-  grid->addWidget(FBar, 2, 0, 1, 2);
+  grid->addWidget(FBar, 4, 0, 1, 2);
   FProblem = new QLabel(FBox);
   FProblem->setObjectName(QStringLiteral("lBatchProblem"));
   FProblem->setStyleSheet(kRedStyle);
   FProblem->setWordWrap(true);
   FProblem->hide();
-  grid->addWidget(FProblem, 3, 0, 1, 2);
+  grid->addWidget(FProblem, 5, 0, 1, 2);
 
   AWindow.ui->gridEmission->addWidget(FBox, AWindow.ui->gridEmission->rowCount(), 0, 1, 2);
+  // The window has a fixed size: it grows by the group (and a line for the red reason).
+  FBox->setMinimumHeight(FBox->sizeHint().height() + FBox->fontMetrics().height());
+  AWindow.setFixedSize(AWindow.width(), AWindow.height() + FBox->minimumHeight() +
+                                            AWindow.ui->gridEmission->verticalSpacing());
   connect(FUntilStopped, &QCheckBox::toggled, FCount,
           [this](bool AOn) { FCount->setEnabled(!AOn); });
   connect(FStart, &QPushButton::clicked, this, [this] { StartStopClick(); });

@@ -118,8 +118,10 @@ std::string DiffNote(const std::uint8_t* A, const std::uint8_t* B, std::size_t A
                     : " (различаются байты " + positions + ")";
 }
 
-std::string TrailerName(int ATrailer) {
-  return "трейлер сектора " + Num(TProtocol::GetSector(ATrailer)) + " (блок " + Num(ATrailer) + ")";
+// "трейлер сектора 1 (блок 7)"; ANoun gives the case ("трейлер", "трейлера").
+std::string TrailerName(const char* ANoun, int ATrailer) {
+  return std::string(ANoun) + " сектора " + Num(TProtocol::GetSector(ATrailer)) + " (блок " +
+         Num(ATrailer) + ")";
 }
 
 // The hexadecimal code without blanks and leading zeros, upper case; the text itself when it
@@ -373,13 +375,13 @@ TCheckResult CompareReadBack(const TWrittenCode& AWritten, const TBlockRead& ACo
   if (BlockReadUsable(ATrailer, trailer, findings) &&
       !std::equal(kCodeTrailerAccess.begin(), kCodeTrailerAccess.end(), access)) {
     std::string line =
-        "Байты доступа (6–9) в " + TrailerName(trailer) +
+        "Байты доступа (6–9) " + TrailerName("трейлера", trailer) +
         " после записи: " + HexOf(access, kCodeTrailerAccess.size()) +
         ", ожидалось: " + HexOf(kCodeTrailerAccess.data(), kCodeTrailerAccess.size());
     findings.Add(TCheckOutcome::ReadBackDiffers, line);
   }
   if (findings.Clean())
-    findings.Note("Блок " + Num(AWritten.BlockNo) + " и " + TrailerName(trailer) +
+    findings.Note("Блок " + Num(AWritten.BlockNo) + " и " + TrailerName("трейлер", trailer) +
                   " прочитаны новым ключом A: записанное на месте");
   return findings.Result();
 }

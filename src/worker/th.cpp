@@ -226,6 +226,11 @@ void TTh::SetEmissionPrior(std::uint8_t AValue) {
   FDevInfo.EmissionPrior = AValue;
 }
 
+std::optional<TPercoPars> TTh::LastPercoPars() const {
+  std::lock_guard<std::mutex> guard(FCS);
+  return FLastPercoPars;
+}
+
 void TTh::Terminate() {
   FTerminated = true;
   WakePause();
@@ -340,11 +345,17 @@ void TTh::ProcessActions() {
     std::unique_ptr<TThAction> action = FQueue.TryPop();
     if (!action)
       return;
+    auto* check = dynamic_cast<TCardCheck*>(action.get());
+    if (check != nullptr)
+      check->TakeReaderState(ReaderState());
     try {
       action->Execute(*FProto);
     } catch (...) {
       action->SetErrCode(kResRefused);
     }
+    // A checked action read the card again: the card panel shows what the reader now reports.
+    if (check != nullptr && check->Reported() && FCardInfo.status.CardPresent())
+      FCardInfo.desc = check->Reported()->Text;
     if (action->OnDone()) {
       try {
         FMain.Send([&action] { action->OnDone()(*action); });
@@ -353,10 +364,23 @@ void TTh::ProcessActions() {
       }
     }
     if (action->ErrCode() == kResOk) {
-      if (auto* perco = dynamic_cast<TAcPercoStt*>(action.get()))
+      if (auto* perco = dynamic_cast<TAcPercoStt*>(action.get())) {
         SetCodeSize(perco->Pars().size);
+        std::lock_guard<std::mutex> guard(FCS);
+        FLastPercoPars = perco->Pars();
+      }
     }
   }
+}
+
+TReaderState TTh::ReaderState() const {
+  TReaderState state;
+  std::lock_guard<std::mutex> guard(FCS);
+  state.DevInfo = FDevInfo;
+  state.UsedWiegand = FUsedWiegand;
+  state.CodeSize = FCodeSize;
+  state.LastPars = FLastPercoPars;
+  return state;
 }
 
 void TTh::PollCard(bool AUseWiegand) {

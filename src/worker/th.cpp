@@ -353,9 +353,7 @@ void TTh::ProcessActions() {
     } catch (...) {
       action->SetErrCode(kResRefused);
     }
-    // A checked action read the card again: the card panel shows what the reader now reports.
-    if (check != nullptr && check->Reported() && FCardInfo.status.CardPresent())
-      FCardInfo.desc = check->Reported()->Text;
+    NoteActionResult(*action, check);
     if (action->OnDone()) {
       try {
         FMain.Send([&action] { action->OnDone()(*action); });
@@ -364,11 +362,21 @@ void TTh::ProcessActions() {
       }
     }
     if (action->ErrCode() == kResOk) {
-      if (auto* perco = dynamic_cast<TAcPercoStt*>(action.get())) {
+      if (auto* perco = dynamic_cast<TAcPercoStt*>(action.get()))
         SetCodeSize(perco->Pars().size);
-        std::lock_guard<std::mutex> guard(FCS);
-        FLastPercoPars = perco->Pars();
-      }
+    }
+  }
+}
+
+void TTh::NoteActionResult(const TThAction& AAction, const TCardCheck* ACheck) {
+  // A checked action read the card again: the card panel shows what the reader now reports.
+  if (ACheck != nullptr && ACheck->Reported() && FCardInfo.status.CardPresent())
+    FCardInfo.desc = ACheck->Reported()->Text;
+  // Later checks judge the reader's answers by the parameters it took last.
+  if (AAction.ErrCode() == kResOk) {
+    if (const auto* perco = dynamic_cast<const TAcPercoStt*>(&AAction)) {
+      std::lock_guard<std::mutex> guard(FCS);
+      FLastPercoPars = perco->Pars();
     }
   }
 }

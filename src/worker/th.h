@@ -126,6 +126,7 @@ class TTh {
   void PollCard(bool AUseWiegand);
   void ReadCardContent(bool AUseWiegand);
   TReaderState ReaderState() const;
+  void NoteActionResult(const TThAction& AAction, const TCardCheck* ACheck);
   int WriteRead(const Bytes& AReq, std::uint8_t& ACmd, Bytes& AData);
   void NotePortFailure();
   void Pause();

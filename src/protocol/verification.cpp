@@ -398,9 +398,12 @@ TReportedCard ReportedCard(const TKirenCardEx& ACard) {
   card.Code = text;
   if (text.rfind(kErrorPrefix, 0) == 0) {
     card.Kind = TKind::Error;
+    // "Ошибка. Код: N": the number after the last colon, when there is one.
     const std::size_t colon = text.rfind(':');
+    std::string tail = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+    tail.erase(0, tail.find_first_not_of(' '));
     std::int32_t number = 0;
-    if (colon != std::string::npos && TryStrToInt(text.substr(colon + 2), number))
+    if (TryStrToInt(tail, number))
       card.ErrorNo = number;
     return card;
   }

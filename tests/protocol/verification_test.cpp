@@ -183,6 +183,7 @@ TEST(ReportedCard, FromTheExtendedAnswer) {
       {"plain code", CardEx(0x01, "000000012C"), TKind::Code, "000000012C", false, 0, {}},
       {"user data with counter", CardEx(0x05, "102"), TKind::Code, "102", true, 0, {}},
       {"error", CardEx(0x10, "Ошибка. Код: 2"), TKind::Error, "Ошибка. Код: 2", false, 2, {}},
+      {"error without a number", CardEx(0x10, "Ошибка:"), TKind::Error, "Ошибка:", false, 0, {}},
       {"sorvel", CardEx(0x03, "0000000100-00007", 100, 7), TKind::Sorvel, "0000000100-00007", false,
        0, 100},
       {"combined", CardEx(0x07, "x", 100, 7), TKind::Sorvel, "x", true, 0, 100},

@@ -306,9 +306,9 @@ std::string_view CheckOutcomeName(TCheckOutcome AOutcome) {
     case TCheckOutcome::Verified:
       return "verified";
     case TCheckOutcome::ReadBackDiffers:
-      return "readback_differs";
+      return "read_back_differs";
     case TCheckOutcome::ReaderReportsOtherCode:
-      return "reader_reports_other_code";
+      return "reader_reports_other";
     case TCheckOutcome::ReaderCannotRead:
       return "reader_cannot_read";
     case TCheckOutcome::NotChecked:
@@ -332,7 +332,7 @@ std::string CheckOutcomeCaption(TCheckOutcome AOutcome) {
     case TCheckOutcome::Verified:
       return "Проверено";
     case TCheckOutcome::ReadBackDiffers:
-      return "Записанное на карте не совпадает с заданным";
+      return "Прочитанное с карты отличается";
     case TCheckOutcome::ReaderReportsOtherCode:
       return "Считыватель сообщает другой код";
     case TCheckOutcome::ReaderCannotRead:
@@ -474,7 +474,11 @@ std::optional<TEmissionView> EmissionFromConfig(const TConfig& AConfig) {
     return std::nullopt;
   std::int32_t values[4] = {};
   for (std::size_t i = 0; i < 4; ++i) {
-    if (!TryStrToInt(entry->second[i], values[i]) || values[i] < 0 || values[i] > 255)
+    if (!TryStrToInt(entry->second[i], values[i]))
+      return std::nullopt;
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (values[i] < 0 || values[i] > 255)
       return std::nullopt;
   }
   TEmissionView view;
@@ -482,7 +486,8 @@ std::optional<TEmissionView> EmissionFromConfig(const TConfig& AConfig) {
   view.BlockNo = static_cast<std::uint8_t>(values[0]);
   view.Offset = static_cast<std::uint8_t>(values[1]);
   view.Size = static_cast<std::uint8_t>(values[2]);
-  view.Lbs = static_cast<std::uint8_t>(values[3]);
+  // Any byte-order value other than 0 in its low 8 bits means reversed.
+  view.Lbs = (values[3] & 0xFF) != 0 ? 1 : 0;
   return view;
 }
 

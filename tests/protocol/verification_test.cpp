@@ -46,8 +46,8 @@ const TBlock kGoodTrailer = TrailerWithAccess({0x78, 0x77, 0x88, 0x00});
 TEST(CheckOutcome, NamesAreStableAndRoundTrip) {
   const std::pair<O, const char*> names[] = {
       {O::Verified, "verified"},
-      {O::ReadBackDiffers, "readback_differs"},
-      {O::ReaderReportsOtherCode, "reader_reports_other_code"},
+      {O::ReadBackDiffers, "read_back_differs"},
+      {O::ReaderReportsOtherCode, "reader_reports_other"},
       {O::ReaderCannotRead, "reader_cannot_read"},
       {O::NotChecked, "not_checked"},
   };
@@ -287,6 +287,8 @@ TEST(EmissionFromConfig, ReadsEntry81) {
   EXPECT_FALSE(EmissionFromConfig({{81, {"12", "1", "4"}}}));
   EXPECT_FALSE(EmissionFromConfig({{81, {"12", "x", "4", "0"}}}));
   EXPECT_FALSE(EmissionFromConfig({{81, {"256", "0", "4", "0"}}}));
+  EXPECT_EQ(EmissionFromConfig({{81, {"4", "0", "5", "257"}}})->Lbs, 1);
+  EXPECT_EQ(EmissionFromConfig({{81, {"4", "0", "5", "256"}}})->Lbs, 0);
 
   const TPercoPars pars{kKeyA, 4, 0, 5, 1};
   const TEmissionView fromPars = EmissionFromPars(pars);

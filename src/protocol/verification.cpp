@@ -251,6 +251,10 @@ void AddKeyReason(const TWrittenCode& AWritten, const std::optional<TEmissionVie
     AFindings.Add(outcome,
                   "Считыватель не может пройти аутентификацию: его ключ выдачи не совпадает с "
                   "новым ключом A карты");
+  else if (AView->BlockNo == AWritten.BlockNo)
+    AFindings.Add(outcome,
+                  "Ключ выдачи, записанный последним, подходит к карте: возможно, считыватель "
+                  "не принял параметры выдачи");
 }
 
 bool ContentAnswered(const TContentRead& ARead, TFindings& AFindings) {

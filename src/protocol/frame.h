@@ -48,6 +48,9 @@ class TBuilder {
   static Bytes Req_SetupSorvelMode(std::uint8_t AMode);
   static Bytes Req_SetupPerco(const TPercoPars& APercoPars);
 
+  // Issuing user data: hexadecimal pairs from the first character on, a last single digit is
+  // one byte. Throws std::invalid_argument for a pair that is not hexadecimal.
+  static Bytes UserDataToBytes(const std::string& AText);
   // One issuing parameter to ASize bytes. Hexadecimal mode: exactly ASize bytes of hex text.
   // Text mode: a signed 32-bit number (its first ASize little-endian bytes) or a text of at
   // most ASize characters (Windows-1251, zero-padded to ASize). Anything else is replaced by

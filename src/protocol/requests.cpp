@@ -31,24 +31,6 @@ void Append(Bytes& AOut, const std::array<std::uint8_t, N>& APart) {
   AOut.insert(AOut.end(), APart.begin(), APart.end());
 }
 
-// User data: hexadecimal pairs from the first character on; a last single digit is a byte.
-Bytes UserDataToBytes(const std::string& AText) {
-  Bytes out;
-  for (std::size_t i = 0; i < AText.size(); i += 2) {
-    const std::string pair = AText.substr(i, 2);
-    int value = 0;
-    for (char c : pair) {
-      const int digit = HexDigitValue(c);
-      if (digit < 0)
-        throw std::invalid_argument("Недопустимые пользовательские данные: \"" + AText + "\" (\"" +
-                                    pair + "\" не является шестнадцатеричным числом)");
-      value = value * 16 + digit;
-    }
-    out.push_back(static_cast<std::uint8_t>(value));
-  }
-  return out;
-}
-
 }  // namespace
 
 Bytes TBuilder::Req_GetVerInfo() {
@@ -120,6 +102,23 @@ Bytes TBuilder::Req_SetupPerco(const TPercoPars& APercoPars) {
   for (std::uint8_t b : {APercoPars.blockNo, APercoPars.offset, APercoPars.size, APercoPars.lbs})
     req.push_back(b);
   return req;
+}
+
+Bytes TBuilder::UserDataToBytes(const std::string& AText) {
+  Bytes out;
+  for (std::size_t i = 0; i < AText.size(); i += 2) {
+    const std::string pair = AText.substr(i, 2);
+    int value = 0;
+    for (char c : pair) {
+      const int digit = HexDigitValue(c);
+      if (digit < 0)
+        throw std::invalid_argument("Недопустимые пользовательские данные: \"" + AText + "\" (\"" +
+                                    pair + "\" не является шестнадцатеричным числом)");
+      value = value * 16 + digit;
+    }
+    out.push_back(static_cast<std::uint8_t>(value));
+  }
+  return out;
 }
 
 void TBuilder::ParamToBytes(const std::string& AText, const Bytes& ADefault,

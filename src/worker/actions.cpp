@@ -4,12 +4,12 @@
 #include <stdexcept>
 #include <utility>
 
+#include "protocol/verification.h"
+
 namespace kiren {
 
 namespace {
 
-// Access bytes of the sector trailer written with new keys, and the byte after them.
-constexpr std::uint8_t kTrailerAccess[] = {0x78, 0x77, 0x88, 0x00};
 // Bytes of the number form of the card code.
 constexpr int kNumberCodeSize = 5;
 
@@ -136,7 +136,7 @@ int TAcWriteCardCode::Execute(TProtocol& AProto) {
 
   TBlock trailer{};
   auto pos = std::copy(FKeys.KeyA.begin(), FKeys.KeyA.end(), trailer.begin());
-  pos = std::copy(std::begin(kTrailerAccess), std::end(kTrailerAccess), pos);
+  pos = std::copy(kCodeTrailerAccess.begin(), kCodeTrailerAccess.end(), pos);
   std::copy(FKeys.KeyB.begin(), FKeys.KeyB.end(), pos);
   FData = trailer;
   int startBlock = 0;

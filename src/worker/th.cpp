@@ -226,6 +226,11 @@ void TTh::SetEmissionPrior(std::uint8_t AValue) {
   FDevInfo.EmissionPrior = AValue;
 }
 
+std::optional<TPercoPars> TTh::LastPercoPars() const {
+  std::lock_guard<std::mutex> guard(FCS);
+  return FLastPercoPars;
+}
+
 void TTh::Terminate() {
   FTerminated = true;
   WakePause();
@@ -340,11 +345,15 @@ void TTh::ProcessActions() {
     std::unique_ptr<TThAction> action = FQueue.TryPop();
     if (!action)
       return;
+    auto* check = dynamic_cast<TCardCheck*>(action.get());
+    if (check != nullptr)
+      check->TakeReaderState(ReaderState());
     try {
       action->Execute(*FProto);
     } catch (...) {
       action->SetErrCode(kResRefused);
     }
+    NoteActionResult(*action, check);
     if (action->OnDone()) {
       try {
         FMain.Send([&action] { action->OnDone()(*action); });
@@ -357,6 +366,29 @@ void TTh::ProcessActions() {
         SetCodeSize(perco->Pars().size);
     }
   }
+}
+
+void TTh::NoteActionResult(const TThAction& AAction, const TCardCheck* ACheck) {
+  // A checked action read the card again: the card panel shows what the reader now reports.
+  if (ACheck != nullptr && ACheck->Reported() && FCardInfo.status.CardPresent())
+    FCardInfo.desc = ACheck->Reported()->Text;
+  // Later checks judge the reader's answers by the parameters it took last.
+  if (AAction.ErrCode() == kResOk) {
+    if (const auto* perco = dynamic_cast<const TAcPercoStt*>(&AAction)) {
+      std::lock_guard<std::mutex> guard(FCS);
+      FLastPercoPars = perco->Pars();
+    }
+  }
+}
+
+TReaderState TTh::ReaderState() const {
+  TReaderState state;
+  std::lock_guard<std::mutex> guard(FCS);
+  state.DevInfo = FDevInfo;
+  state.UsedWiegand = FUsedWiegand;
+  state.CodeSize = FCodeSize;
+  state.LastPars = FLastPercoPars;
+  return state;
 }
 
 void TTh::PollCard(bool AUseWiegand) {

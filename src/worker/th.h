@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -18,6 +19,7 @@
 #include "worker/device_view.h"
 #include "worker/exchange.h"
 #include "worker/main_thread.h"
+#include "worker/verify_actions.h"
 
 namespace kiren {
 
@@ -99,6 +101,8 @@ class TTh {
   void SetMode(std::uint8_t AValue);
   std::uint8_t EmissionPrior() const;
   void SetEmissionPrior(std::uint8_t AValue);
+  // Emission parameters of the last successful TAcPercoStt of this run; empty before one.
+  std::optional<TPercoPars> LastPercoPars() const;
 
   // Requests the end of the run; the worker finishes the exchange in progress.
   void Terminate();
@@ -121,6 +125,8 @@ class TTh {
   void ProcessActions();
   void PollCard(bool AUseWiegand);
   void ReadCardContent(bool AUseWiegand);
+  TReaderState ReaderState() const;
+  void NoteActionResult(const TThAction& AAction, const TCardCheck* ACheck);
   int WriteRead(const Bytes& AReq, std::uint8_t& ACmd, Bytes& AData);
   void NotePortFailure();
   void Pause();
@@ -139,6 +145,7 @@ class TTh {
   TDevInfo FDevInfo;
   mutable std::mutex FCS;
   std::int32_t FCodeSize = 0;
+  std::optional<TPercoPars> FLastPercoPars;
   std::atomic<bool> FUsedWiegand;
 
   TOnTerminate FOnTerminate;

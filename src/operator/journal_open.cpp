@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "journal/journal_open.h"
 #include "journal/sqlite_journal.h"
 #include "logging/program_dir.h"
 
@@ -24,9 +25,10 @@ std::string JournalPathFor(const TJournalOptions& AOptions) {
 TJournalOpening OpenJournal(const TJournalOptions& AOptions) {
   TJournalOpening opening;
   opening.Location = JournalPathFor(AOptions);
-  auto opened = OpenSqliteJournal(opening.Location);
+  auto opened = OpenConfiguredJournal(AOptions.Settings, opening.Location);
   if (opened.ok()) {
     opening.Journal = std::move(opened).value();
+    opening.Location = opening.Journal->Location();
     return opening;
   }
   opening.ErrorKind = opened.error().Kind;

@@ -29,6 +29,7 @@
 #include "worker/actions.h"
 #include "worker/event_loop.h"
 #include "worker/th.h"
+#include "worker/verify_actions.h"
 
 using namespace kiren;
 using namespace std::chrono_literals;
@@ -353,6 +354,53 @@ void BM_IssueCard(benchmark::State& AState) {
       true);
 }
 BENCHMARK(BM_IssueCard)->UseManualTime()->Iterations(60)->Unit(benchmark::kMillisecond);
+
+// A card-code write followed by its checks on a new card: the write's four exchanges, the code
+// block and the trailer read back with the new key A (four), the reader's configuration and
+// its report of the card (two). ARig's reader reads the code where it is written, so every
+// check should pass; failed counts writes and checks that did not.
+void CheckedWrites(benchmark::State& AState, TRig& ARig) {
+  const auto count = static_cast<std::size_t>(AState.max_iterations);
+  std::vector<double> samples;
+  int failures = 0;
+  std::vector<std::unique_ptr<TThAction>> actions;
+  const TKeyList keys{kFFKey, kFFKey, kFFKey};
+  for (std::size_t i = 0; i < count; ++i) {
+    actions.push_back(std::make_unique<TTimed<TAcWriteCardCodeChecked>>(
+        kBlock, 0, Bytes{0x01, 0x02, 0x03, 0x04, 0x05}, keys,
+        [&samples, &failures, &ARig](TThAction& A) {
+          auto& action = static_cast<TTimed<TAcWriteCardCodeChecked>&>(A);
+          samples.push_back(action.Ms);
+          failures += action.ErrCode() != kResOk || !action.Check().Verified();
+          ARig.Firmware.PutCard(FreshCard());
+        }));
+  }
+  ARig.Firmware.PutCard(FreshCard());
+  ARig.Run(std::move(actions));
+  Report(AState, samples, failures);
+}
+
+void BM_WriteCardCodeChecked_NewCard(benchmark::State& AState) {
+  CheckedWrites(AState, Rig());
+}
+BENCHMARK(BM_WriteCardCodeChecked_NewCard)
+    ->UseManualTime()
+    ->Iterations(100)
+    ->Unit(benchmark::kMillisecond);
+
+// The same over the line model at 115200 baud. Bytes on the line (requests + answers, keys
+// FF..FF): load key 18 + 7 (four times), code block write 23 + 7, trailer write 35 + 7, block
+// reads 7 + 23 (twice), configuration 5 + 26, card content 5 + 33: 301 bytes, 26.1 ms.
+void BM_WriteCardCodeChecked_Line115200(benchmark::State& AState) {
+  CheckedWrites(AState, LineRig());
+  const double line = LineMs(301, kLineRate);
+  AState.counters["line_ms"] = line;
+  AState.counters["over_line_ms"] = AState.counters["p50_ms"] - line;
+}
+BENCHMARK(BM_WriteCardCodeChecked_Line115200)
+    ->UseManualTime()
+    ->Iterations(60)
+    ->Unit(benchmark::kMillisecond);
 
 // What a click sees: a card-code write queued while the worker sits in its cycle pause
 // (right after it showed the card state), timed from queueing to the completion callback.

@@ -11,8 +11,11 @@
 
 #include "base/text_utils.h"
 #include "cli/inputs.h"
+#include "cli/journal_cmd.h"
 #include "cli/json.h"
 #include "cli/session.h"
+#include "operator/block_text.h"
+#include "operator/issuing.h"
 #include "operator/reader.h"
 #include "operator/texts.h"
 #include "serial/usb.h"
@@ -67,6 +70,92 @@ int Report(const TOut& AOut, bool AOk, int ACode, const std::string& AText,
   return AOk ? kExitOk : kExitFailed;
 }
 
+// The lines of a text with CR LF or LF between them.
+std::vector<std::string> TextLines(const std::string& AText) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start <= AText.size()) {
+    std::size_t end = AText.find('\n', start);
+    if (end == std::string::npos)
+      end = AText.size();
+    std::string line = AText.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    if (!line.empty())
+      lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+// The exit status of a finished card operation: failed, checked with a difference, not
+// journaled, in that order.
+int VerdictExit(const op::TVerdict& AVerdict) {
+  if (!AVerdict.Done)
+    return kExitFailed;
+  if (AVerdict.CheckFailed)
+    return kExitCheckFailed;
+  if (AVerdict.Journaling == op::TJournaling::Failed)
+    return kExitNotJournaled;
+  return kExitOk;
+}
+
+// A finished card operation: APrefix and the verdict's first line, then the check and the
+// journal on lines of their own; with --json one object: ok, code, text, AExtra, then check,
+// check_text, journaled and journal_id or journal_error.
+int ReportVerdict(const TOut& AOut, const std::string& APrefix, const op::TVerdict& AVerdict,
+                  int ACode, bool AChecked, const TJsonObject& AExtra = TJsonObject()) {
+  const std::vector<std::string> lines = TextLines(AVerdict.Text);
+  AOut.Line(APrefix + (lines.empty() ? std::string() : lines.front()));
+  if (AVerdict.Done && AChecked) {
+    AOut.Line("  Проверка: " + CheckOutcomeCaption(AVerdict.Check.Outcome));
+    for (const auto& line : TextLines(AVerdict.Check.Message))
+      AOut.Line("    " + line);
+  }
+  switch (AVerdict.Journaling) {
+    case op::TJournaling::Journaled:
+      AOut.Line("  Журнал: запись " + std::to_string(AVerdict.JournalId));
+      break;
+    case op::TJournaling::Failed:
+      AOut.Line("  Журнал: " + op::kMsgNotJournaled +
+                (AVerdict.JournalError.empty() ? "" : ": " + AVerdict.JournalError));
+      break;
+    case op::TJournaling::Off:
+      AOut.Line("  Журнал: " + op::kMsgJournalOff);
+      break;
+  }
+  TJsonObject json;
+  json.Add("ok", AVerdict.Ok).Add("code", ACode).Add("text", AVerdict.Text).Merge(AExtra);
+  json.Add("check", std::string(CheckOutcomeName(AVerdict.Check.Outcome)))
+      .Add("check_text", AVerdict.Check.Message)
+      .Add("journaled", AVerdict.Journaling == op::TJournaling::Journaled);
+  if (AVerdict.Journaling == op::TJournaling::Journaled)
+    json.Add("journal_id", AVerdict.JournalId);
+  if (AVerdict.Journaling == op::TJournaling::Failed)
+    json.Add("journal_error", AVerdict.JournalError);
+  AOut.Object(json);
+  return VerdictExit(AVerdict);
+}
+
+// A card operation the service refused before anything was sent.
+int ReportRefusal(const TOut& AOut, const std::string& APrefix, const op::TGate& AGate,
+                  const TJsonObject& AExtra = TJsonObject()) {
+  AOut.Line(APrefix + AGate.Text);
+  AOut.Object(
+      TJsonObject()
+          .Add("ok", false)
+          .Add("code", static_cast<int>(kResNotExecuted))
+          .Add("text", AGate.Text)
+          .Merge(AExtra)
+          .Add("refused", AGate.Refusal == op::TRefusal::Duplicate ? "duplicate" : "no_journal"));
+  return AGate.Refusal == op::TRefusal::NoJournal ? kExitNotJournaled : kExitFailed;
+}
+
+// The reader as the journal names it.
+op::TReaderInfo ReaderInfo(const std::string& APort, const TSession& ASession) {
+  return {APort, ASession.DevInfo().verInfo};
+}
+
 // Why a wait of the session ended without its goal; APrefix names what was being done.
 int WaitFailed(const TOut& AOut, const TSession& ASession, const std::string& ATimeoutText,
                const std::string& APrefix = {}) {
@@ -75,6 +164,13 @@ int WaitFailed(const TOut& AOut, const TSession& ASession, const std::string& AT
   if (gInterrupted)
     return AOut.Fail(kExitFailed, APrefix + kInterruptedText);
   return AOut.Fail(kExitFailed, ATimeoutText);
+}
+
+// A wait that ended with an action handed out but not finished: its attempt is journaled.
+int ActionLost(const TOut& AOut, TSession& ASession, op::TIssuingService& AService,
+               const std::string& APrefix = {}) {
+  AService.AbandonPending(ASession.Ended() ? kLinkLostText : kInterruptedText);
+  return WaitFailed(AOut, ASession, kInterruptedText, APrefix);
 }
 
 // An action that failed with a port failure: true when the link is gone (the worker ends at
@@ -266,23 +362,36 @@ TRun CmdReadBlock(const TArgs& AArgs, const TOut& AOut) {
       return Report(AOut, false, code, error);
     const std::string hex = BytesToHexStr(data.data(), data.size());
     AOut.Line("Блок " + std::to_string(block) + ": " + hex);
-    return Report(AOut, true, code, op::kMsgOk,
-                  TJsonObject().Add("block", static_cast<int>(block)).Add("data", hex));
+    TJsonObject extra;
+    extra.Add("block", static_cast<int>(block)).Add("data", hex);
+    if (const auto access = op::TrailerAccessText(block, data)) {
+      for (const auto& line : TextLines(*access))
+        AOut.Line(line);
+      extra.Add("access", *access);
+    }
+    return Report(AOut, true, code, op::kMsgOk, extra);
   };
 }
 
 TRun CmdWriteParams(const TArgs& AArgs, const TOut& AOut) {
   const TPercoPars pars = WriteParamsParams(AArgs.Options);
+  const auto service = MakeIssuingService(AArgs, [&AOut](const std::string& A) { AOut.Note(A); });
+  const std::string port = AArgs.Port;
   return [=, &AOut](TSession& ASession) {
+    service->SetReader(ReaderInfo(port, ASession));
+    const op::TGate gate = service->BeforeOperation(TJournalOperation::EmissionWrite);
+    if (!gate.Go)
+      return ReportRefusal(AOut, "", gate);
     int code = kResNotExecuted;
-    std::string error;
-    auto action = std::make_unique<TAcPercoStt>(pars, [&](TThAction& A) {
-      code = A.ErrCode();
-      error = ActionErrorText(A);
-    });
-    if (!ASession.Run(std::move(action)) || LinkLost(ASession, code))
-      return WaitFailed(AOut, ASession, kInterruptedText);
-    return Report(AOut, error.empty(), code, error.empty() ? op::kMsgOk : error);
+    std::optional<op::TVerdict> verdict;
+    auto action = service->WriteEmission(pars, op::CardSeen(ASession.Card()),
+                                         [&](const op::TVerdict& AVerdict, TAcPercoStt& A) {
+                                           code = A.ErrCode();
+                                           verdict = AVerdict;
+                                         });
+    if (!ASession.Run(std::move(action)) || LinkLost(ASession, code) || !verdict)
+      return ActionLost(AOut, ASession, *service);
+    return ReportVerdict(AOut, "", *verdict, code, false);
   };
 }
 
@@ -291,9 +400,12 @@ TRun CmdWriteCode(const TArgs& AArgs, const TOut& AOut) {
   const op::TCardCodeText firstText = CodeOption(AArgs.Options);
   const auto count = AArgs.GetInt("count", 1, 1000000, 1);
   const auto wait = CardWait(AArgs);
+  const auto service = MakeIssuingService(AArgs, [&AOut](const std::string& A) { AOut.Note(A); });
+  const std::string port = AArgs.Port;
 
   return [=, &AOut](TSession& ASession) {
-    Bytes code = params.Code;
+    service->SetReader(ReaderInfo(port, ASession));
+    op::TCardCodeParams current = params;
     op::TCardCodeText codeText = firstText;
     std::string lastUid;  // the card written last must change or leave the field first
     ASession.OnCard = [&](const TCardInfo& ACard) {
@@ -313,40 +425,45 @@ TRun CmdWriteCode(const TArgs& AArgs, const TOut& AOut) {
           return WaitFailed(AOut, ASession, "Карта " + number + " не поднесена",
                             "Карта " + number + ": ");
       }
-      const std::string uid = ASession.Card().UIDStr();
-      const std::string codeHex = BytesToHex(code);
+      const op::TCardSeen card = op::CardSeen(ASession.Card());
+      const std::string codeHex = BytesToHex(current.Code);
+      const std::string prefix =
+          "Карта " + number + " (UID " + card.Uid + "), код " + codeHex + ": ";
+      TJsonObject extra;
+      extra.Add("card", static_cast<std::int64_t>(n))
+          .Add("uid", card.Uid)
+          .Add("card_code", codeHex);
+      const op::TGate gate = service->BeforeCardCodeWrite(current, card);
+      if (!gate.Go)
+        return ReportRefusal(AOut, prefix, gate, extra);
       int result = kResNotExecuted;
-      std::string error;
+      std::optional<op::TVerdict> verdict;
       TBlock trailer{};
-      auto action = std::make_unique<TAcWriteCardCode>(
-          params.BlockNo, params.Offset, code, params.Keys, [&](TThAction& A) {
-            result = A.ErrCode();
-            error = ActionErrorText(A);
-            trailer = static_cast<TAcWriteCardCode&>(A).BlockData();
-          });
-      if (!ASession.Run(std::move(action)) || LinkLost(ASession, result))
-        return WaitFailed(AOut, ASession, kInterruptedText, "Карта " + number + ": ");
-      const bool ok = error.empty();
-      const std::string text = ok ? op::kMsgOk : error;
-      AOut.Line("Карта " + number + " (UID " + uid + "), код " + codeHex + ": " + text);
-      AOut.Object(TJsonObject()
-                      .Add("ok", ok)
-                      .Add("code", result)
-                      .Add("text", text)
-                      .Add("card", static_cast<std::int64_t>(n))
-                      .Add("uid", uid)
-                      .Add("card_code", codeHex)
-                      .Add("trailer", ok ? BytesToHexStr(trailer.data(), trailer.size()) : ""));
-      if (!ok)
-        return kExitFailed;
-      lastUid = uid;
+      std::string reported;
+      auto action =
+          service->WriteCardCode(current, card, std::nullopt,
+                                 [&](const op::TVerdict& AVerdict, TAcWriteCardCodeChecked& A) {
+                                   result = A.ErrCode();
+                                   verdict = AVerdict;
+                                   trailer = A.BlockData();
+                                   if (A.Reported())
+                                     reported = A.Reported()->Code;
+                                 });
+      if (!ASession.Run(std::move(action)) || LinkLost(ASession, result) || !verdict)
+        return ActionLost(AOut, ASession, *service, "Карта " + number + ": ");
+      extra.Add("trailer", verdict->Done ? BytesToHexStr(trailer.data(), trailer.size()) : "")
+          .Add("reported_code", reported);
+      const int status = ReportVerdict(AOut, prefix, *verdict, result, true, extra);
+      if (status != kExitOk)
+        return status;
+      lastUid = card.Uid;
       if (n == count)
         break;
       // The next code as the window's field would hold it after this write; one that no
       // longer fits the size is refused before the next card is waited for.
       try {
         codeText = op::NextCardCode(codeText);
-        code = op::NextCodeBytes(params, codeText);
+        current.Code = op::NextCodeBytes(params, codeText);
       } catch (const op::TInputError& e) {
         return AOut.Fail(kExitFailed, "Карта " + std::to_string(n + 1) + " из " +
                                           std::to_string(count) + ": " + e.what());
@@ -359,34 +476,50 @@ TRun CmdWriteCode(const TArgs& AArgs, const TOut& AOut) {
 TRun CmdIssue(const TArgs& AArgs, const TOut& AOut) {
   const op::TIssueParams params = IssueParams(AArgs.Options);
   const auto wait = CardWait(AArgs);
+  const auto service = MakeIssuingService(AArgs, [&AOut](const std::string& A) { AOut.Note(A); });
+  const std::string port = AArgs.Port;
   return [=, &AOut](TSession& ASession) {
+    service->SetReader(ReaderInfo(port, ASession));
     if (!WaitCard(ASession, wait, AOut))
       return WaitFailed(AOut, ASession, "Карта не обнаружена");
+    const op::TGate gate = service->BeforeOperation(TJournalOperation::Issue);
+    if (!gate.Go)
+      return ReportRefusal(AOut, "", gate);
+    const op::TCardSeen card = op::CardSeen(ASession.Card());
     int code = kResNotExecuted;
-    std::string error;
+    std::optional<op::TVerdict> verdict;
     auto action =
-        std::make_unique<TAcIssueCard>(params.Variant, params.Emitent, params.Emission,
-                                       params.FactoryKey, params.UserData, [&](TThAction& A) {
-                                         code = A.ErrCode();
-                                         error = ActionErrorText(A);
-                                       });
-    if (!ASession.Run(std::move(action)) || LinkLost(ASession, code))
-      return WaitFailed(AOut, ASession, kInterruptedText);
-    return Report(AOut, error.empty(), code, error.empty() ? op::kMsgOk : error);
+        service->Issue(params, card, [&](const op::TVerdict& AVerdict, TAcIssueCardChecked& A) {
+          code = A.ErrCode();
+          verdict = AVerdict;
+        });
+    if (!ASession.Run(std::move(action)) || LinkLost(ASession, code) || !verdict)
+      return ActionLost(AOut, ASession, *service);
+    return ReportVerdict(AOut, "", *verdict, code, true, TJsonObject().Add("uid", card.Uid));
   };
 }
 
 TRun CmdClear(const TArgs& AArgs, const TOut& AOut) {
   const auto wait = CardWait(AArgs);
+  const auto service = MakeIssuingService(AArgs, [&AOut](const std::string& A) { AOut.Note(A); });
+  const std::string port = AArgs.Port;
   return [=, &AOut](TSession& ASession) {
+    service->SetReader(ReaderInfo(port, ASession));
     if (!WaitCard(ASession, wait, AOut))
       return WaitFailed(AOut, ASession, "Карта не обнаружена");
+    const op::TGate gate = service->BeforeOperation(TJournalOperation::Clear);
+    if (!gate.Go)
+      return ReportRefusal(AOut, "", gate);
+    const op::TCardSeen card = op::CardSeen(ASession.Card());
     int code = kResNotExecuted;
-    auto action = std::make_unique<TAcClearCard>([&](TThAction& A) { code = A.ErrCode(); });
-    if (!ASession.Run(std::move(action)) || LinkLost(ASession, code))
-      return WaitFailed(AOut, ASession, kInterruptedText);
-    const op::TOutcome outcome = op::ClearOutcome(code);
-    return Report(AOut, outcome.Ok, code, outcome.Text);
+    std::optional<op::TVerdict> verdict;
+    auto action = service->Clear(card, [&](const op::TVerdict& AVerdict, TAcClearCardChecked& A) {
+      code = A.ErrCode();
+      verdict = AVerdict;
+    });
+    if (!ASession.Run(std::move(action)) || LinkLost(ASession, code) || !verdict)
+      return ActionLost(AOut, ASession, *service);
+    return ReportVerdict(AOut, "", *verdict, code, true, TJsonObject().Add("uid", card.Uid));
   };
 }
 
@@ -438,6 +571,15 @@ TRun Prepare(const TArgs& AArgs, const TOut& AOut) {
 const std::vector<TOptionSpec> kWaitOption = {
     {"wait", "СЕК", "сколько ждать карту в поле, по умолчанию 10 с"}};
 
+const TOptionSpec kJournalPathOption = {
+    "journal", "ФАЙЛ",
+    "файл журнала выдачи вместо обычного (journal.sqlite3 рядом с программой или в "
+    "~/.local/share/kiren/)"};
+const std::vector<TOptionSpec> kJournalOptions = {
+    kJournalPathOption,
+    {"no-journal", nullptr,
+     "продолжить, если журнал выдачи недоступен (операция не попадёт в журнал)"}};
+
 // AText followed by blanks up to AWidth characters (UTF-8 letters count once).
 std::string PadRight(const std::string& AText, std::size_t AWidth) {
   std::size_t width = 0;
@@ -449,6 +591,11 @@ std::string PadRight(const std::string& AText, std::size_t AWidth) {
 
 std::vector<TOptionSpec> WithWait(std::vector<TOptionSpec> AOptions) {
   AOptions.insert(AOptions.end(), kWaitOption.begin(), kWaitOption.end());
+  return AOptions;
+}
+
+std::vector<TOptionSpec> WithJournal(std::vector<TOptionSpec> AOptions) {
+  AOptions.insert(AOptions.end(), kJournalOptions.begin(), kJournalOptions.end());
   return AOptions;
 }
 
@@ -472,9 +619,11 @@ const std::vector<TCommandSpec>& Commands() {
         {"key", "КЛЮЧ",
          "ключ на чтение: 6 символов ASCII или 6 байт HEX, по умолчанию FF FF FF FF FF FF"},
         {"reverse", nullptr, "обратный порядок байт"},
-        {"force", nullptr, "разрешить блок ключей сектора"}}},
-      {"write-code", true, "", "записать код карты и новые ключи сектора",
-       WithWait(
+        {"force", nullptr, "разрешить блок ключей сектора"},
+        kJournalOptions[0],
+        kJournalOptions[1]}},
+      {"write-code", true, "", "записать код карты и новые ключи сектора, проверить запись",
+       WithJournal(WithWait(
            {{"block", "N", "номер блока 0..252 (обязательно)"},
             {"offset", "N", "смещение в блоке 0..12, по умолчанию 0"},
             {"size", "N", "кол-во байт кода 4..10, по умолчанию 4"},
@@ -484,9 +633,11 @@ const std::vector<TCommandSpec>& Commands() {
             {"old-key-b", "КЛЮЧ", "текущий ключ на запись (ASCII или HEX), по умолчанию FF..FF"},
             {"count", "N",
              "сколько карт записать подряд: код +1 после каждой успешной записи, "
-             "остановка на первой неудачной"}})},
-      {"issue", true, "", "очистить и эмитировать карту",
-       WithWait(
+             "остановка на первой неудачной"},
+            {"allow-duplicate", nullptr,
+             "записать код, который по журналу уже записывался на другую карту"}}))},
+      {"issue", true, "", "очистить и эмитировать карту, проверить результат",
+       WithJournal(WithWait(
            {{"variant", "N",
              "1 Сорвел, 2 DEVU, 3 Комбинированный, 4 Пользовательский, "
              "5 Пользовательский + value (обязательно)"},
@@ -494,10 +645,20 @@ const std::vector<TCommandSpec>& Commands() {
              "код эмитента: число 0..2147483647 или до 4 символов, по умолчанию 0"},
             {"emission", "ТЕКСТ", "код эмиссии: число 0..65535 или до 2 символов, по умолчанию 0"},
             {"factory-key", "HEX", "заводской ключ, 6 байт, по умолчанию FF FF FF FF FF FF"},
-            {"user-data", "HEX", "данные пользователя, до 10 байт, по умолчанию 10 нулевых"}})},
-      {"clear", true, "", "очистить карту", WithWait({})},
+            {"user-data", "HEX", "данные пользователя, до 10 байт, по умолчанию 10 нулевых"}}))},
+      {"clear", true, "", "очистить карту, проверить результат", WithJournal(WithWait({}))},
       {"mode", true, "on|off|query", "универсальный режим: включить, отключить, проверить", {}},
       {"priority", true, "on|off|query", "приоритет параметрам эмиссии", {}},
+      {"journal",
+       false,
+       "",
+       "журнал выдачи: записи, новые сначала",
+       {{"since", "ДАТА", "записи с этого момента: ГГГГ-ММ-ДД или ГГГГ-ММ-ДДTчч:мм[:сс]"},
+        {"until", "ДАТА", "записи до этого момента (не включая)"},
+        {"uid", "UID", "только карта с этим UID (HEX)"},
+        {"code", "КОД", "только этот код: десятичный или 0xHEX"},
+        {"csv", nullptr, "CSV для таблиц: UTF-8 с BOM, разделитель \";\""},
+        kJournalPathOption}},
   };
   return commands;
 }
@@ -508,6 +669,7 @@ std::string HelpText(const TCommandSpec* ACommand) {
     text =
         "Использование:\n"
         "  kiren-cli [--json] ports\n"
+        "  kiren-cli [--json] journal [ПАРАМЕТРЫ]\n"
         "  kiren-cli [--json] ПОРТ КОМАНДА [ПАРАМЕТРЫ]\n\n"
         "ПОРТ — имя порта, как его выводит ports (ttyACM0, pts/4).\n\nКоманды:\n";
     for (const auto& command : Commands()) {
@@ -521,8 +683,13 @@ std::string HelpText(const TCommandSpec* ACommand) {
         "  --mask-keys   ключи в запросах загрузки ключа в журнале обмена: ** ** ** ** ** **\n"
         "  --help        справка; kiren-cli КОМАНДА --help — по команде\n"
         "  --version     версия программы\n\n"
-        "Код выхода: 0 — успешно, 1 — операция не выполнена, 2 — ошибка в параметрах,\n"
-        "3 — порт не открылся, нет версии или связь потеряна.\n";
+        "write-code, issue, clear и write-params заносят каждую попытку в журнал выдачи\n"
+        "(journal.sqlite3 рядом с программой или в ~/.local/share/kiren/); write-code, issue\n"
+        "и clear после операции проверяют карту и то, что сообщает о ней считыватель.\n\n"
+        "Код выхода: 0 — успешно, 1 — операция не выполнена (или код уже на другой карте),\n"
+        "2 — ошибка в параметрах, 3 — порт не открылся, нет версии или связь потеряна,\n"
+        "4 — операция выполнена, но проверка не пройдена, 5 — операция не занесена\n"
+        "в журнал выдачи (журнал недоступен или запись не удалась).\n";
     return text;
   }
   text = std::string("Использование: kiren-cli ") + (ACommand->NeedsPort ? "ПОРТ " : "") +
@@ -558,6 +725,8 @@ int RunCommand(const TArgs& AArgs) {
     CheckWords(AArgs);
     if (std::string(AArgs.Command->Name) == "ports")
       return CmdPorts(out);
+    if (std::string(AArgs.Command->Name) == "journal")
+      return RunJournalCommand(AArgs);
     const TRun run = Prepare(AArgs, out);
     TSession session(AArgs.Port);
     std::string error;
@@ -566,6 +735,8 @@ int RunCommand(const TArgs& AArgs) {
     return run(session);
   } catch (const TUsageError& e) {
     return ReportUsageError(AArgs.Json, e.what());
+  } catch (const TJournalRefused& e) {
+    return out.Fail(kExitNotJournaled, e.what());
   }
 }
 

@@ -12,6 +12,12 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;      // the reader or the card refused or failed the operation
 constexpr int kExitUsage = 2;       // wrong command line or input value
 constexpr int kExitConnection = 3;  // the port did not open, no version, or the link was lost
+// The reader confirmed the card operation, but the check afterwards found a difference or
+// could not run (the card may not work as intended). Wins over kExitNotJournaled.
+constexpr int kExitCheckFailed = 4;
+// The operation is not in the issuance journal: the journal is unavailable (and --no-journal
+// was not given), or its row could not be written.
+constexpr int kExitNotJournaled = 5;
 
 // The commands with their options, for parsing and help.
 const std::vector<TCommandSpec>& Commands();

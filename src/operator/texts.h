@@ -36,6 +36,11 @@ inline const std::string kMsgBadEmitent =
 inline const std::string kMsgBadEmission =
     "Код эмиссии: ожидается число от 0 до 65535 или текст не длиннее 2 символов";
 
+// The issuance journal.
+inline const std::string kMsgJournalCaption = "Журнал выдачи";
+inline const std::string kMsgNotJournaled = "Операция не занесена в журнал выдачи";
+inline const std::string kMsgJournalOff = "Журнал выдачи не ведётся: операция не занесена в журнал";
+
 // Question before writing parameters that point into a sector trailer.
 inline const std::string kMsgTrailerCaption = "ВНИМАНИЕ!";
 

@@ -165,8 +165,9 @@ TEST_F(TCliTest, ReadBlockWithGoodAndBadKey) {
 // write stops the run with its number, UID and reason.
 TEST_F(TCliTest, WriteCodeCountsThroughCards) {
   const std::string port = StartSim();
-  auto cli =
-      Cli({port, "write-code", "--block", "4", "--code", "5", "--count", "3", "--wait", "30"});
+  const std::string journal = FDir + "/journal.sqlite3";
+  auto cli = Cli({port, "write-code", "--block", "4", "--size", "5", "--code", "5", "--count", "3",
+                  "--wait", "30", "--journal", journal});
   const char* uids[] = {"11111111", "22222222", "33333333"};
   for (int i = 0; i < 3; ++i) {
     SimCommand(std::string("put ") + uids[i]);
@@ -178,13 +179,25 @@ TEST_F(TCliTest, WriteCodeCountsThroughCards) {
     }
   }
   EXPECT_EQ(cli->Wait(20s), 0);
-  EXPECT_EQ(cli->Output(),
-            "Карта 1 из 3 (UID 11111111), код 00000005: Операция выполнена успешно\n"
-            "Карта 2 из 3 (UID 22222222), код 00000006: Операция выполнена успешно\n"
-            "Карта 3 из 3 (UID 33333333), код 00000007: Операция выполнена успешно\n");
+  // Each card: its line, the check's lines, the journal row.
+  const std::string& written = cli->Output();
+  std::size_t pos = 0;
+  for (const char* line :
+       {"Карта 1 из 3 (UID 11111111), код 0000000005: Операция выполнена успешно\n"
+        "  Проверка: Проверено\n",
+        "  Журнал: запись 1\n",
+        "Карта 2 из 3 (UID 22222222), код 0000000006: Операция выполнена успешно\n"
+        "  Проверка: Проверено\n",
+        "  Журнал: запись 2\n",
+        "Карта 3 из 3 (UID 33333333), код 0000000007: Операция выполнена успешно\n"
+        "  Проверка: Проверено\n",
+        "  Журнал: запись 3\n"}) {
+    pos = written.find(line, pos);
+    ASSERT_NE(pos, std::string::npos) << line << "\n" << written;
+  }
 
-  auto failing = Cli({"--json", port, "write-code", "--block", "4", "--code", "0x10", "--count",
-                      "3", "--wait", "30"});
+  auto failing = Cli({"--json", port, "write-code", "--block", "4", "--size", "5", "--code", "0x10",
+                      "--count", "3", "--wait", "30", "--journal", journal});
   SimCommand("put 44444444");
   ASSERT_TRUE(failing->WaitFor("\"uid\":\"44444444\"", 20s)) << failing->Output();
   SimCommand("remove");
@@ -193,11 +206,11 @@ TEST_F(TCliTest, WriteCodeCountsThroughCards) {
   EXPECT_EQ(failing->Wait(20s), 1) << ReadText(FDir + "/cli.err") << FSim->Process().Output();
   const std::string& out = failing->Output();
   EXPECT_NE(out.find("{\"ok\":true,\"code\":0,\"text\":\"Операция выполнена успешно\",\"card\":1,"
-                     "\"uid\":\"44444444\",\"card_code\":\"00000010\""),
+                     "\"uid\":\"44444444\",\"card_code\":\"0000000010\""),
             std::string::npos)
       << out;
   EXPECT_NE(out.find("{\"ok\":false,\"code\":7,\"text\":\"Ошибка: Ошибка аутентификации\","
-                     "\"card\":2,\"uid\":\"55555555\",\"card_code\":\"00000011\""),
+                     "\"card\":2,\"uid\":\"55555555\",\"card_code\":\"0000000011\""),
             std::string::npos)
       << out;
 }
@@ -206,8 +219,8 @@ TEST_F(TCliTest, WriteCodeCountsThroughCards) {
 // waited for and why.
 TEST_F(TCliTest, WriteCodeStopsWhenTheReaderGoesAway) {
   const std::string port = StartSim();
-  auto cli =
-      Cli({port, "write-code", "--block", "4", "--code", "5", "--count", "2", "--wait", "60"});
+  auto cli = Cli({port, "write-code", "--block", "4", "--size", "5", "--code", "5", "--count", "2",
+                  "--wait", "60", "--journal", FDir + "/journal.sqlite3"});
   SimCommand("put 11111111");
   ASSERT_TRUE(cli->WaitFor("(UID 11111111)", 20s)) << cli->Output();
   ASSERT_TRUE(WaitStderr("Карта 2 из 2: поднесите карту", 1));
@@ -294,8 +307,9 @@ TEST_F(TCliTest, IssueWithBadUserDataLeavesTheCard) {
 TEST_F(TCliTest, AsciiKeyForTheEmissionParameters) {
   const std::string port = StartSim();
   int status = -1;
-  const std::string out =
-      RunCli({port, "write-params", "--block", "4", "--size", "4", "--key", "ABCDEF"}, status);
+  const std::string out = RunCli({port, "write-params", "--block", "4", "--size", "4", "--key",
+                                  "ABCDEF", "--journal", FDir + "/journal.sqlite3"},
+                                 status);
   EXPECT_EQ(status, 0) << out;
   FSim->Process().Write("show\n");
   EXPECT_TRUE(FSim->Process().WaitFor("emission: key 414243444546 block 4 offset 0 size 4", 5s))

@@ -14,7 +14,9 @@
 #include "base/text_utils.h"
 #include "info/about_box.h"
 #include "info/program_icon.h"
+#include "journal/journal.h"
 #include "logging/program_dir.h"
+#include "operator/issuing.h"
 #include "operator/reader.h"
 #include "operator/texts.h"
 #include "serial/usb.h"
@@ -22,11 +24,13 @@
 #include "ui/btn_spin_edit.h"
 #include "ui/connection_end.h"
 #include "ui/device_monitor.h"
+#include "ui/journal_dialog.h"
 #include "ui/qt_main_thread.h"
 #include "ui/status_informer.h"
 #include "ui_main_window.h"
 #include "worker/actions.h"
 #include "worker/th.h"
+#include "worker/verify_actions.h"
 
 namespace kiren {
 
@@ -39,6 +43,7 @@ const QColor kVersionColor(0, 128, 0);
 const QColor kNoVersionColor(255, 0, 0);
 const QString kNoVersionText = QStringLiteral("Нет информации о версии");
 const QString kNoCardText = QStringLiteral("Нет карты");
+const std::string kWorkerEndedText = "Соединение со считывателем завершилось";
 
 QString Q(const std::string& AText) {
   return QString::fromStdString(AText);
@@ -109,6 +114,7 @@ TfMain::TfMain(TMainWindowOptions AOptions, QWidget* AParent)
   cbVarIssueChange();
   FStatus = new TStatusInformer(this, ui->StatusBar1, 1);
   LoadSettings();
+  OpenJournal();
   ConnectHandlers();
   if (FOptions.WatchDevices)
     FMonitor = new TDeviceMonitor(this, QString::fromStdString(VirtualReadersDir()));
@@ -117,6 +123,7 @@ TfMain::TfMain(TMainWindowOptions AOptions, QWidget* AParent)
 TfMain::~TfMain() {
   // The worker calls into this window until it has ended; let it finish first.
   FDestroying = true;
+  delete FJournalDialog;  // it reads the journal, which goes with the window
   if (FTh) {
     FTh->Terminate();
     // Sleeps until the worker's next call or its end arrives; no busy loop.
@@ -180,6 +187,7 @@ void TfMain::NameServiceSeparators() {
 void TfMain::ConnectHandlers() {
   connect(ui->bOpen, &QPushButton::clicked, this, &TfMain::bOpenClick);
   connect(ui->miExit, &QAction::triggered, this, &QWidget::close);
+  connect(ui->miJournal, &QAction::triggered, this, &TfMain::ShowJournalDialog);
   connect(ui->miAbout, &QAction::triggered, this, &TfMain::miAboutClick);
   connect(ui->pmiReadConfig, &QAction::triggered, this, &TfMain::pmiReadConfigClick);
   for (QAction* item : {ui->miSetMode, ui->miCheckMode})
@@ -260,6 +268,10 @@ void TfMain::bOpenClick() {
 
 void TfMain::ThreadTerminated(const TTh& AWorker) {
   FTh = nullptr;
+  FLastCard = {};
+  // Operations whose completion never came may have reached the card: journal them.
+  if (FIssuing->PendingCount() > 0)
+    FIssuing->AbandonPending(kWorkerEndedText);
   if (FDestroying)
     return;
   if (FAppClosed) {
@@ -316,6 +328,8 @@ void TfMain::ShowDevInfo(const TDevInfo& ADevInfo, int AError) {
     SetTextColor(ui->lVerInfo, kNoVersionColor);
   }
   FDevInfo = ADevInfo;
+  FIssuing->SetReader(
+      {ui->cbPort->currentText().toStdString(), AError == 0 ? ADevInfo.verInfo : ""});
   const op::TCapabilities caps = op::Capabilities(FDevInfo);
   if (caps.CodeSize) {
     UpdateServiceControls(true);
@@ -331,6 +345,7 @@ void TfMain::ShowDevInfo(const TDevInfo& ADevInfo, int AError) {
 }
 
 void TfMain::ShowCardInfo(const TCardInfo& ACardInfo) {
+  FLastCard = ACardInfo;
   const bool present = ACardInfo.status.CardPresent();
   QString text = kNoCardText;
   if (present) {
@@ -509,7 +524,13 @@ void TfMain::miClearCardClick() {
   if (!FTh)
     return;
   try {
-    Queue(std::make_unique<TAcClearCard>([this](TThAction& a) { ClearCardDone(a); }));
+    if (const op::TGate gate = FIssuing->BeforeOperation(TJournalOperation::Clear); !gate.Go) {
+      ShowRefusal(gate.Text);
+      return;
+    }
+    Queue(FIssuing->Clear(
+        op::CardSeen(FLastCard),
+        [this](const op::TVerdict& v, TAcClearCardChecked& a) { ClearVerdict(v, a); }));
   } catch (const std::exception& e) {
     MsgWarning(e.what());
   }

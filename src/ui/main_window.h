@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -27,8 +28,19 @@ class QLineEdit;
 
 namespace kiren {
 
+namespace op {
+class TIssuingService;
+struct TVerdict;
+}  // namespace op
+
+class IJournal;
+class TAcClearCardChecked;
+class TAcIssueCardChecked;
+class TAcPercoStt;
+class TAcWriteCardCodeChecked;
 class TBtnSpinEdit;
 class TDeviceMonitor;
+class TJournalDialog;
 class TQtMainThread;
 class TStatusInformer;
 class TTh;
@@ -43,6 +55,8 @@ struct TMainWindowOptions {
   std::function<std::vector<std::string>()> ListPorts;
   // Watch udev and the virtual readers' folder for device changes.
   bool WatchDevices = true;
+  // journal.sqlite3; empty: beside the program, or the user's data folder (JournalFilePath).
+  QString JournalPath;
 };
 
 class TfMain : public QMainWindow, public IDeviceView {
@@ -91,6 +105,14 @@ class TfMain : public QMainWindow, public IDeviceView {
   op::TIssueInput IssueInput() const;
   op::TReadBlockInput ReadBlockInput() const;
 
+  // The issuance journal; null when it could not be opened (JournalError says why).
+  IJournal* Journal() const;
+  QString JournalError() const;
+  // Checks, journals and judges the card operations the editors give.
+  op::TIssuingService& Issuing() const { return *FIssuing; }
+  // "Файл" → "Журнал выдачи…": shows the journal window (one at a time) and returns it.
+  TJournalDialog* ShowJournalDialog();
+
   void LoadSettings();
   // False when settings.ini could not be written.
   bool SaveSettings(TSettingsGroups AGroups);
@@ -122,6 +144,21 @@ class TfMain : public QMainWindow, public IDeviceView {
   bool IssueTabVisible() const;
   void ShowError(const std::string& AText);
   void ShowInfo(const std::string& AText);
+  void OpenJournal();
+  // A block in edtValueBlock; a sector trailer also gets its access conditions in words.
+  void ShowBlockText(int ABlockNo, const TBlock& AData);
+  // The verdict of a checked operation in the status bar; details of a failed check or a
+  // missing journal row also in a warning box.
+  void ShowVerdict(const op::TVerdict& AVerdict);
+  // An operation the operator declined (duplicate code, no journal): why, in red.
+  void ShowRefusal(const std::string& AText);
+  void CardCodeVerdict(const op::TVerdict& AVerdict, TAcWriteCardCodeChecked& AAction);
+  void IssueVerdict(const op::TVerdict& AVerdict, TAcIssueCardChecked& AAction);
+  void ClearVerdict(const op::TVerdict& AVerdict, TAcClearCardChecked& AAction);
+  void PercoSttVerdict(const op::TVerdict& AVerdict, TAcPercoStt& AAction);
+  // The card panel with the content the reader reported after a checked operation.
+  void ShowReportedCard(const std::string& AText);
+  void JournalChanged();
 
   // Operator events.
   void bOpenClick();
@@ -157,6 +194,9 @@ class TfMain : public QMainWindow, public IDeviceView {
   TSettingsFile FSettings;
   TDeviceMonitor* FMonitor = nullptr;
   QAction* miServiceSpace2 = nullptr;  // separator before the priority items, hidden
+  std::unique_ptr<op::TIssuingService> FIssuing;
+  QPointer<TJournalDialog> FJournalDialog;
+  TCardInfo FLastCard;  // the card of the last poll
 };
 
 }  // namespace kiren

@@ -5,6 +5,7 @@
 #include "base/message_sink.h"
 #include "base/text_utils.h"
 #include "logging/dbg_logger.h"
+#include "operator/issuing.h"
 #include "operator/params.h"
 #include "operator/reader.h"
 #include "operator/texts.h"
@@ -14,6 +15,7 @@
 #include "ui_main_window.h"
 #include "worker/actions.h"
 #include "worker/th.h"
+#include "worker/verify_actions.h"
 
 namespace kiren {
 
@@ -60,8 +62,16 @@ void TfMain::bWritePercoSttClick() {
     const auto pars = op::EmissionParams(EmissionInput(), [](int ASector) {
       return MsgQuestion(op::kMsgTrailerCaption, op::TrailerQuestionText(ASector));
     });
-    if (pars && FTh)
-      Queue(std::make_unique<TAcPercoStt>(*pars, [this](TThAction& a) { PercoSttDone(a); }));
+    if (!pars || !FTh)
+      return;
+    if (const op::TGate gate = FIssuing->BeforeOperation(TJournalOperation::EmissionWrite);
+        !gate.Go) {
+      ShowRefusal(gate.Text);
+      return;
+    }
+    Queue(FIssuing->WriteEmission(
+        *pars, op::CardSeen(FLastCard),
+        [this](const op::TVerdict& v, TAcPercoStt& a) { PercoSttVerdict(v, a); }));
   } catch (const std::exception& e) {
     MsgWarning(e.what());
   }
@@ -94,9 +104,14 @@ void TfMain::bEmitCardClick() {
     return;
   try {
     const op::TCardCodeParams params = op::CardCodeParams(CardCodeInput());
-    Queue(std::make_unique<TAcWriteCardCode>(params.BlockNo, params.Offset, params.Code,
-                                             params.Keys,
-                                             [this](TThAction& a) { CardCodeDone(a); }));
+    const op::TCardSeen card = op::CardSeen(FLastCard);
+    if (const op::TGate gate = FIssuing->BeforeCardCodeWrite(params, card); !gate.Go) {
+      ShowRefusal(gate.Text);
+      return;
+    }
+    Queue(FIssuing->WriteCardCode(
+        params, card, std::nullopt,
+        [this](const op::TVerdict& v, TAcWriteCardCodeChecked& a) { CardCodeVerdict(v, a); }));
   } catch (const std::exception& e) {
     MsgWarning(e.what());
   }
@@ -111,8 +126,8 @@ void TfMain::CardCodeDone(TThAction& AAction) {
   if (!SaveSettings(sgCardCode))
     return;
   ShowInfo(op::kMsgOk);
-  const TBlock& block = static_cast<TAcWriteCardCode&>(AAction).BlockData();
-  ui->edtValueBlock->setText(QString::fromStdString(BytesToHexStr(block.data(), block.size())));
+  const auto& action = static_cast<TAcWriteCardCode&>(AAction);
+  ShowBlockText(TProtocol::GetTBlock(action.BlockNo()), action.BlockData());
 }
 
 void TfMain::IncCardCode() {
@@ -160,9 +175,13 @@ void TfMain::btnIssueClick() {
     return;
   try {
     const op::TIssueParams params = op::IssueParams(IssueInput());
-    Queue(std::make_unique<TAcIssueCard>(params.Variant, params.Emitent, params.Emission,
-                                         params.FactoryKey, params.UserData,
-                                         [this](TThAction& a) { IssueDone(a); }));
+    if (const op::TGate gate = FIssuing->BeforeOperation(TJournalOperation::Issue); !gate.Go) {
+      ShowRefusal(gate.Text);
+      return;
+    }
+    Queue(FIssuing->Issue(
+        params, op::CardSeen(FLastCard),
+        [this](const op::TVerdict& v, TAcIssueCardChecked& a) { IssueVerdict(v, a); }));
   } catch (const std::exception& e) {
     MsgWarning(e.what());
   }
@@ -200,8 +219,8 @@ void TfMain::ReadBlockDone(TThAction& AAction) {
     return;
   }
   ShowInfo(op::kMsgOk);
-  const TBlock& block = static_cast<TAcReadBlock&>(AAction).BlockData();
-  ui->edtValueBlock->setText(QString::fromStdString(BytesToHexStr(block.data(), block.size())));
+  const auto& action = static_cast<TAcReadBlock&>(AAction);
+  ShowBlockText(action.BlockNo(), action.BlockData());
 }
 
 // ---- settings.ini -----------------------------------------------------------------------------

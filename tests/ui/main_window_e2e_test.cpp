@@ -232,6 +232,9 @@ TEST_F(TWindowE2E, CardCodeWriteIncrementAndReadBack) {
   Edit("beCardCode")->setText("300");
   Edit("beKeyA")->setText("A0 A1 A2 A3 A4 A5");
   Edit("beKeyB")->setText("B0B1B2B3B4B5");
+  // The reader learns where the code lies and the new key A (mirrored into the key field),
+  // so that it reads the code back as written.
+  ASSERT_EQ(Run(Get<QPushButton>("bWritePercoStt")), kOk);
   EXPECT_EQ(Run(Get<QPushButton>("bEmitCard")), kOk);
   EXPECT_EQ(Edit("beCardCode")->text(), QStringLiteral("301"));
   EXPECT_EQ(Window->Settings().Value("CardCode"), QString("301"));
@@ -321,6 +324,7 @@ TEST_F(TWindowE2E, CardCodeValidationWhileConnected) {
   Edit("beSize")->setText("8");
   Get<QCheckBox>("chHex")->setChecked(false);
   Edit("beCardCode")->setText("18446744073709551615");
+  ASSERT_EQ(Run(Get<QPushButton>("bWritePercoStt")), kOk);  // the reader reads 8 bytes
   EXPECT_EQ(Run(Get<QPushButton>("bEmitCard")), kOk);
   EXPECT_EQ(Edit("beCardCode")->text(), QStringLiteral("0"));
   EXPECT_EQ(Block(4)[0], 0xFF);
@@ -332,6 +336,7 @@ TEST_F(TWindowE2E, CardCodeValidationWhileConnected) {
   Edit("beCardCode")->setText("00FF");
   Edit("beOldKeyB")->setText("FF FF FF FF FF FF");
   Edit("beKeyB")->setText("FF FF FF FF FF FF");
+  ASSERT_EQ(Run(Get<QPushButton>("bWritePercoStt")), kOk);
   EXPECT_EQ(Run(Get<QPushButton>("bEmitCard")), kOk);
   EXPECT_EQ(Edit("beCardCode")->text(), QStringLiteral("100"));
   EXPECT_EQ(Window->Settings().Value("CardCode"), QString("0x100"));

@@ -22,6 +22,7 @@ void TWindowTest::CreateWindow() {
   TMainWindowOptions o;
   o.SmbConfPath = SmbConf;
   o.SettingsPath = SettingsPath();
+  o.JournalPath = JournalPath();
   if (!SystemPorts)
     o.ListPorts = [this] { return Ports; };
   o.WatchDevices = SystemPorts;

@@ -76,6 +76,7 @@ class TWindowTest : public ::testing::Test {
   void WriteSettings(const std::string& AText);
   QString SettingsText() const;
   QString SettingsPath() const { return FDir.path() + "/settings.ini"; }
+  QString JournalPath() const { return FDir.path() + "/journal.sqlite3"; }
 
   template <typename T>
   T* Get(const char* AName) const {

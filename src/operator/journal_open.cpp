@@ -25,16 +25,10 @@ std::string JournalPathFor(const TJournalOptions& AOptions) {
 TJournalOpening OpenJournal(const TJournalOptions& AOptions) {
   TJournalOpening opening;
   opening.Location = JournalPathFor(AOptions);
-  TJournalSettings settings;
-  if (!AOptions.Register.empty()) {
-    settings = {TJournalBackend::PostgreSql, AOptions.Register};
-    opening.Location = "PostgreSQL";
-  }
-  auto opened = OpenConfiguredJournal(settings, JournalPathFor(AOptions));
-  if (opened.ok())
-    opening.Location = opened.value()->Location();
+  auto opened = OpenConfiguredJournal(AOptions.Settings, opening.Location);
   if (opened.ok()) {
     opening.Journal = std::move(opened).value();
+    opening.Location = opening.Journal->Location();
     return opening;
   }
   opening.ErrorKind = opened.error().Kind;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "journal/journal.h"
+#include "journal/journal_settings.h"
 
 namespace kiren::op {
 
@@ -19,15 +20,14 @@ struct TJournalOptions {
   std::string ProgramDir{};
   // Overrides $XDG_DATA_HOME (tests).
   std::string UserDataHome{};
-  // A shared register instead of the file: a libpq connection string (kiren-cli --register,
-  // or [Journal] of settings.ini). Empty: the file.
-  std::string Register{};
+  // The back end ([Journal] of settings.ini): the file above, or a shared register.
+  TJournalSettings Settings{};
 };
 
 // The opened journal, or why there is none.
 struct TJournalOpening {
   std::unique_ptr<IJournal> Journal;  // null when the journal could not be opened
-  std::string Location;               // the file tried, for messages and the status line
+  std::string Location;  // the file (or register) tried, for messages and the status line
   TJournalErrorKind ErrorKind = TJournalErrorKind::None;
   // Russian, ready for the operator: what is wrong and that operations are not journaled
   // until it is mended. Empty when the journal is open.

@@ -251,6 +251,10 @@ void AddKeyReason(const TWrittenCode& AWritten, const std::optional<TEmissionVie
     AFindings.Add(outcome,
                   "Считыватель не может пройти аутентификацию: его ключ выдачи не совпадает с "
                   "новым ключом A карты");
+  else if (AView->BlockNo == AWritten.BlockNo)
+    AFindings.Add(outcome,
+                  "Ключ выдачи, записанный последним, подходит к карте: возможно, считыватель "
+                  "не принял параметры выдачи");
 }
 
 bool ContentAnswered(const TContentRead& ARead, TFindings& AFindings) {
@@ -306,9 +310,9 @@ std::string_view CheckOutcomeName(TCheckOutcome AOutcome) {
     case TCheckOutcome::Verified:
       return "verified";
     case TCheckOutcome::ReadBackDiffers:
-      return "readback_differs";
+      return "read_back_differs";
     case TCheckOutcome::ReaderReportsOtherCode:
-      return "reader_reports_other_code";
+      return "reader_reports_other";
     case TCheckOutcome::ReaderCannotRead:
       return "reader_cannot_read";
     case TCheckOutcome::NotChecked:
@@ -332,7 +336,7 @@ std::string CheckOutcomeCaption(TCheckOutcome AOutcome) {
     case TCheckOutcome::Verified:
       return "Проверено";
     case TCheckOutcome::ReadBackDiffers:
-      return "Записанное на карте не совпадает с заданным";
+      return "Прочитанное с карты отличается";
     case TCheckOutcome::ReaderReportsOtherCode:
       return "Считыватель сообщает другой код";
     case TCheckOutcome::ReaderCannotRead:
@@ -398,9 +402,12 @@ TReportedCard ReportedCard(const TKirenCardEx& ACard) {
   card.Code = text;
   if (text.rfind(kErrorPrefix, 0) == 0) {
     card.Kind = TKind::Error;
+    // "Ошибка. Код: N": the number after the last colon, when there is one.
     const std::size_t colon = text.rfind(':');
+    std::string tail = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+    tail.erase(0, tail.find_first_not_of(' '));
     std::int32_t number = 0;
-    if (colon != std::string::npos && TryStrToInt(text.substr(colon + 2), number))
+    if (TryStrToInt(tail, number))
       card.ErrorNo = number;
     return card;
   }
@@ -471,7 +478,11 @@ std::optional<TEmissionView> EmissionFromConfig(const TConfig& AConfig) {
     return std::nullopt;
   std::int32_t values[4] = {};
   for (std::size_t i = 0; i < 4; ++i) {
-    if (!TryStrToInt(entry->second[i], values[i]) || values[i] < 0 || values[i] > 255)
+    if (!TryStrToInt(entry->second[i], values[i]))
+      return std::nullopt;
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (values[i] < 0 || values[i] > 255)
       return std::nullopt;
   }
   TEmissionView view;
@@ -479,7 +490,8 @@ std::optional<TEmissionView> EmissionFromConfig(const TConfig& AConfig) {
   view.BlockNo = static_cast<std::uint8_t>(values[0]);
   view.Offset = static_cast<std::uint8_t>(values[1]);
   view.Size = static_cast<std::uint8_t>(values[2]);
-  view.Lbs = static_cast<std::uint8_t>(values[3]);
+  // Any byte-order value other than 0 in its low 8 bits means reversed.
+  view.Lbs = (values[3] & 0xFF) != 0 ? 1 : 0;
   return view;
 }
 

@@ -26,8 +26,8 @@ enum class TCheckOutcome {
   NotChecked,              // the check did not run or its exchange failed
 };
 
-// Stable lowercase names (journal column, JSON): verified, readback_differs,
-// reader_reports_other_code, reader_cannot_read, not_checked.
+// Stable lowercase names (journal column, JSON): verified, read_back_differs,
+// reader_reports_other, reader_cannot_read, not_checked.
 std::string_view CheckOutcomeName(TCheckOutcome AOutcome);
 std::optional<TCheckOutcome> CheckOutcomeFromName(std::string_view AName);
 // Short Russian caption of the outcome.

@@ -46,8 +46,8 @@ const TBlock kGoodTrailer = TrailerWithAccess({0x78, 0x77, 0x88, 0x00});
 TEST(CheckOutcome, NamesAreStableAndRoundTrip) {
   const std::pair<O, const char*> names[] = {
       {O::Verified, "verified"},
-      {O::ReadBackDiffers, "readback_differs"},
-      {O::ReaderReportsOtherCode, "reader_reports_other_code"},
+      {O::ReadBackDiffers, "read_back_differs"},
+      {O::ReaderReportsOtherCode, "reader_reports_other"},
       {O::ReaderCannotRead, "reader_cannot_read"},
       {O::NotChecked, "not_checked"},
   };
@@ -183,6 +183,7 @@ TEST(ReportedCard, FromTheExtendedAnswer) {
       {"plain code", CardEx(0x01, "000000012C"), TKind::Code, "000000012C", false, 0, {}},
       {"user data with counter", CardEx(0x05, "102"), TKind::Code, "102", true, 0, {}},
       {"error", CardEx(0x10, "Ошибка. Код: 2"), TKind::Error, "Ошибка. Код: 2", false, 2, {}},
+      {"error without a number", CardEx(0x10, "Ошибка:"), TKind::Error, "Ошибка:", false, 0, {}},
       {"sorvel", CardEx(0x03, "0000000100-00007", 100, 7), TKind::Sorvel, "0000000100-00007", false,
        0, 100},
       {"combined", CardEx(0x07, "x", 100, 7), TKind::Sorvel, "x", true, 0, 100},
@@ -286,6 +287,8 @@ TEST(EmissionFromConfig, ReadsEntry81) {
   EXPECT_FALSE(EmissionFromConfig({{81, {"12", "1", "4"}}}));
   EXPECT_FALSE(EmissionFromConfig({{81, {"12", "x", "4", "0"}}}));
   EXPECT_FALSE(EmissionFromConfig({{81, {"256", "0", "4", "0"}}}));
+  EXPECT_EQ(EmissionFromConfig({{81, {"4", "0", "5", "257"}}})->Lbs, 1);
+  EXPECT_EQ(EmissionFromConfig({{81, {"4", "0", "5", "256"}}})->Lbs, 0);
 
   const TPercoPars pars{kKeyA, 4, 0, 5, 1};
   const TEmissionView fromPars = EmissionFromPars(pars);
@@ -371,6 +374,11 @@ TEST(CompareEmittedCode, SaysWhyTheReaderReportsAnotherCode) {
        Reported(TKind::Error, "", 2),
        O::ReaderCannotRead,
        {"Ключ выдачи считывателя программе неизвестен"}},
+      {"the right key, yet no authentication",
+       View(4, 0, 5, 0),
+       Reported(TKind::Error, "", 2),
+       O::ReaderCannotRead,
+       {"возможно, считыватель не принял параметры выдачи"}},
       {"the right key in another sector",
        View(8, 0, 5, 0),
        Reported(TKind::Error, "", 2),

@@ -223,6 +223,60 @@ TEST_F(TVerifyTest, OlderReaderIsCheckedWithTheShortRecord) {
   EXPECT_EQ(RequestsOf(Firmware, kCmdReadKirenCard).size(), 1u);
 }
 
+// Writes the reader acknowledges but does not store (wholly or in part), and a reader whose
+// emission settings did not take.
+TEST_F(TVerifyTest, ReaderFaultsGiveTheirOwnOutcome) {
+  StartWith(sim::NewClassic1K());
+  ASSERT_EQ(WriteParams({kNewKeyA, 4, 0, 5, 0}), kResOk);
+  sim::TFaults codeBlockOnly;
+  codeBlockOnly.Count = 1;
+  codeBlockOnly.OnlyCmd = kCmdWriteBlock;
+  const auto faults = [&](auto ASet) {
+    sim::TFaults f = codeBlockOnly;
+    ASet(f);
+    return f;
+  };
+  const struct {
+    const char* Name;
+    sim::TFaults Faults;
+    O Outcome;
+    std::string Line;
+  } cases[] = {
+      {"code block not stored", faults([](sim::TFaults& f) { f.WriteNotStored = true; }),
+       O::ReadBackDiffers,
+       "Блок 4 после записи: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00, ожидалось: 00 00 "
+       "00 01 2C 00 00 00 00 00 00 00 00 00 00 00 (различаются байты 3–4)"},
+      {"code block stored in part", faults([](sim::TFaults& f) { f.WritePartial = 4; }),
+       O::ReadBackDiffers, "(различается байт 4)"},
+      {"trailer not stored", faults([](sim::TFaults& f) {
+         f.WriteNotStored = true;
+         f.Count = -1;
+       }),
+       O::ReadBackDiffers,
+       "Сектор 1 не открывается новым ключом A (Ошибка аутентификации): ключи сектора не "
+       "записаны"},
+      {"reader reads another block than it reports", faults([](sim::TFaults& f) {
+         f = {};
+         f.EmissionBlock = 5;
+       }),
+       O::ReaderReportsOtherCode, "Ответ считывателя не следует из известных параметров выдачи"},
+      {"reader reads with another key than was written", faults([](sim::TFaults& f) {
+         f = {};
+         f.EmissionKey = sim::TKey6{0x31, 0x32, 0x33, 0x34, 0x35, 0x36};
+       }),
+       O::ReaderCannotRead, "возможно, считыватель не принял параметры выдачи"},
+  };
+  for (const auto& c : cases) {
+    Firmware.PutCard(sim::NewClassic1K());
+    Firmware.SetFaults(c.Faults);
+    const TWriteSeen seen = WriteCode();
+    Firmware.SetFaults({});
+    EXPECT_EQ(seen.ErrCode, kResOk) << c.Name;  // the reader acknowledged both writes
+    EXPECT_EQ(seen.Check.Outcome, c.Outcome) << c.Name << ": " << seen.Check.Message;
+    EXPECT_THAT(seen.Check.Message, HasSubstr(c.Line)) << c.Name;
+  }
+}
+
 TEST_F(TVerifyTest, FailedWriteIsNotCheckedButTheContentIsRead) {
   StartWith(sim::WrittenClassic1K());
   const TWriteSeen seen = WriteCode(NewKeys(kTransport));  // not the card's key B

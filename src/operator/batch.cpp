@@ -211,8 +211,11 @@ void TBatchRun::HandleNewCard(const TCardInfo& ACard) {
 
   const TGate gate = FService.BeforeCardCodeWrite(params, card);
   if (!gate.Go) {
+    // The code is on another card already (written outside the series): it is spoiled, and
+    // the card gets the next code when it is placed again.
     event.Text = gate.Text;
     Spoil(code, FirstLine(gate.Text), event);
+    FRetryWhenGone = card.Uid;
     Emit(std::move(event));
     return;
   }

@@ -30,17 +30,9 @@ int Exchange(const Bytes& AWire, std::size_t AChunk, std::uint8_t& ACmd, Bytes& 
     KIREN_FUZZ_CHECK(reader.Count() <= TAnswerReader::kBufferSize);
     served += taken;
   }
-  switch (reader.State()) {
-    case TAnswerState::Answer:
-      KIREN_FUZZ_CHECK(reader.Payload().size() + 3 <= reader.Count());
-      ACmd = reader.Command();
-      AData = reader.Payload();
-      return kResOk;
-    case TAnswerState::Damaged:
-      return kResBadAnswer;
-    default:
-      return kResTimeout;
-  }
+  if (reader.State() == TAnswerState::Answer)
+    KIREN_FUZZ_CHECK(reader.Payload().size() + 3 <= reader.Count());
+  return AttemptResult(reader, ACmd, AData);
 }
 
 struct TScript {

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "base/text_utils.h"
+
 namespace kiren {
 
 namespace {
@@ -68,16 +70,6 @@ std::vector<int> ConvertDigits(const std::vector<int>& ADigits, int ABase, int A
   if (out.empty())
     out.push_back(0);
   return {out.rbegin(), out.rend()};
-}
-
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
 }
 
 struct TSplitTime {
@@ -173,7 +165,7 @@ std::optional<std::string> NormalizeCodeHex(std::string_view AText) {
     const char c = AText[i];
     if (c == ' ')
       continue;
-    if (DigitValue(c) < 0)
+    if (HexDigitValue(c) < 0)
       return std::nullopt;
     digits += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   }
@@ -183,11 +175,25 @@ std::optional<std::string> NormalizeCodeHex(std::string_view AText) {
   return first == std::string::npos ? std::string("0") : digits.substr(first);
 }
 
+std::optional<std::string> StoredCodeHex(std::string_view ACodeHex) {
+  if (ACodeHex.empty())
+    return std::string();
+  return NormalizeCodeHex(ACodeHex);
+}
+
+std::string NormalizeCardUid(std::string_view AUid) {
+  std::string out;
+  for (const char c : AUid)
+    if (c != ' ')
+      out += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  return out;
+}
+
 std::string CodeHexToDecimal(std::string_view ACodeHex) {
   std::vector<int> digits;
   for (const char c : ACodeHex)
-    if (DigitValue(c) >= 0)
-      digits.push_back(DigitValue(c));
+    if (HexDigitValue(c) >= 0)
+      digits.push_back(HexDigitValue(c));
   std::string out;
   for (const int d : ConvertDigits(digits, 16, 10))
     out += static_cast<char>('0' + d);
@@ -220,6 +226,11 @@ std::string IsoLocal(std::chrono::system_clock::time_point ATime) {
   std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", t.Offset < 0 ? '-' : '+', off / 3600,
                 off / 60 % 60);
   return DateTimeText(t) + zone;
+}
+
+std::chrono::system_clock::time_point RecordedTime(const TJournalRecord& ARecord) {
+  return ARecord.Time == std::chrono::system_clock::time_point{} ? std::chrono::system_clock::now()
+                                                                 : ARecord.Time;
 }
 
 std::optional<std::chrono::system_clock::time_point> ParseJournalTime(std::string_view AText) {

@@ -171,6 +171,11 @@ class IJournal {
 // Upper-case hexadecimal digits without blanks, an optional "0x" and leading zeros ("0" for
 // zero); nothing when the text holds anything else or no digit.
 std::optional<std::string> NormalizeCodeHex(std::string_view AText);
+// The code as a row stores it: an empty code stays empty, any other as NormalizeCodeHex gives
+// it; nothing for a code that is not hexadecimal.
+std::optional<std::string> StoredCodeHex(std::string_view ACodeHex);
+// A card UID as rows store it and queries look it up: blanks dropped, letters upper case.
+std::string NormalizeCardUid(std::string_view AUid);
 // Decimal digits of a hexadecimal code of any length.
 std::string CodeHexToDecimal(std::string_view ACodeHex);
 // Hexadecimal code of decimal digits of any length; nothing for other text.
@@ -182,6 +187,8 @@ std::optional<std::string> CodeDecimalToHex(std::string_view ADecimal);
 std::string IsoUtc(std::chrono::system_clock::time_point ATime);
 // "2026-12-11T17:53:09.123+03:00" in the local time zone.
 std::string IsoLocal(std::chrono::system_clock::time_point ATime);
+// The moment a row records: ARecord.Time, or the current time where it is unset.
+std::chrono::system_clock::time_point RecordedTime(const TJournalRecord& ARecord);
 // "YYYY-MM-DD" (local midnight), "YYYY-MM-DDThh:mm[:ss[.mmm]]" (local) or either with "Z" or an
 // offset such as "+03:00"; nothing for other text.
 std::optional<std::chrono::system_clock::time_point> ParseJournalTime(std::string_view AText);

@@ -110,15 +110,6 @@ TPgParam OptNum(const std::optional<std::int64_t>& AValue) {
   return Num(*AValue);
 }
 
-// Card UIDs are stored and looked up in upper case without blanks, as in the SQLite journal.
-std::string NormalizeUid(std::string_view AUid) {
-  std::string out;
-  for (const char c : AUid)
-    if (c != ' ')
-      out += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  return out;
-}
-
 std::chrono::system_clock::time_point FromMs(std::int64_t AMs) {
   return std::chrono::system_clock::time_point(std::chrono::milliseconds(AMs));
 }
@@ -202,17 +193,12 @@ class TPgJournal final : public IJournal {
   std::string Location() const override { return FLocation; }
 
   TJournalResult<std::int64_t> Append(const TJournalRecord& ARecord) override {
-    std::string codeHex;
-    if (!ARecord.CodeHex.empty()) {
-      const auto normal = NormalizeCodeHex(ARecord.CodeHex);
-      if (!normal)
-        return Error(TJournalErrorKind::BadInput,
-                     "Журнал: код карты «" + ARecord.CodeHex + "» не шестнадцатеричный");
-      codeHex = *normal;
-    }
-    const auto time = ARecord.Time == std::chrono::system_clock::time_point{}
-                          ? std::chrono::system_clock::now()
-                          : ARecord.Time;
+    const auto stored = StoredCodeHex(ARecord.CodeHex);
+    if (!stored)
+      return Error(TJournalErrorKind::BadInput,
+                   "Журнал: код карты «" + ARecord.CodeHex + "» не шестнадцатеричный");
+    const std::string& codeHex = *stored;
+    const auto time = RecordedTime(ARecord);
     const TPgParams params = {
         NewRequestId(),
         IsoUtc(time),
@@ -221,7 +207,7 @@ class TPgJournal final : public IJournal {
         ARecord.Login,
         ARecord.ReaderPort,
         ARecord.Firmware,
-        NormalizeUid(ARecord.CardUid),
+        NormalizeCardUid(ARecord.CardUid),
         ARecord.CardType,
         std::string(StoredName(ARecord.Operation)),
         OptNum(ARecord.Block),
@@ -267,7 +253,7 @@ class TPgJournal final : public IJournal {
                  " time_local FROM kiren_journal"
                  " WHERE code_hex = $1 AND card_uid <> $2 AND operation = $3"
                  " ORDER BY time_utc DESC, id DESC LIMIT 1",
-                 {*code, NormalizeUid(ACardUid),
+                 {*code, NormalizeCardUid(ACardUid),
                   std::string(StoredName(TJournalOperation::CardCodeWrite))});
       return Expect<TFound>(std::move(r), [](const TPgResult& R) -> TFound {
         if (R.Rows() == 0)
@@ -290,7 +276,7 @@ class TPgJournal final : public IJournal {
       params[0] = *code;
     }
     if (!AFilter.CardUid.empty())
-      params[1] = NormalizeUid(AFilter.CardUid);
+      params[1] = NormalizeCardUid(AFilter.CardUid);
     if (AFilter.Since)
       params[2] = IsoUtc(*AFilter.Since);
     if (AFilter.Until)

@@ -116,14 +116,6 @@ TJournalError SqliteError(sqlite3* ADb, int ARc, const std::string& APath) {
 
 // ---- Small statement helpers ----------------------------------------------------------------
 
-std::string UpperHex(std::string_view AText) {
-  std::string out;
-  for (const char c : AText)
-    if (c != ' ')
-      out += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  return out;
-}
-
 std::int64_t EpochMs(std::chrono::system_clock::time_point ATime) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(ATime.time_since_epoch()).count();
 }
@@ -277,17 +269,12 @@ class TTransaction {
 };
 
 TJournalResult<std::int64_t> TSqliteJournal::Append(const TJournalRecord& ARecord) {
-  std::string code;
-  if (!ARecord.CodeHex.empty()) {
-    const auto normal = NormalizeCodeHex(ARecord.CodeHex);
-    if (!normal)
-      return Error(TJournalErrorKind::BadInput,
-                   "Код карты «" + ARecord.CodeHex + "» не является шестнадцатеричным числом.");
-    code = *normal;
-  }
-  const auto time = ARecord.Time == std::chrono::system_clock::time_point{}
-                        ? std::chrono::system_clock::now()
-                        : ARecord.Time;
+  const auto stored = StoredCodeHex(ARecord.CodeHex);
+  if (!stored)
+    return Error(TJournalErrorKind::BadInput,
+                 "Код карты «" + ARecord.CodeHex + "» не является шестнадцатеричным числом.");
+  const std::string& code = *stored;
+  const auto time = RecordedTime(ARecord);
   std::lock_guard<std::mutex> lock(FMutex);
   TStmt stmt;
   int rc = Prepare(
@@ -306,7 +293,7 @@ TJournalResult<std::int64_t> TSqliteJournal::Append(const TJournalRecord& ARecor
   BindText(s, 5, ARecord.Login);
   BindText(s, 6, ARecord.ReaderPort);
   BindText(s, 7, ARecord.Firmware);
-  BindText(s, 8, UpperHex(ARecord.CardUid));
+  BindText(s, 8, NormalizeCardUid(ARecord.CardUid));
   BindText(s, 9, ARecord.CardType);
   BindText(s, 10, std::string(StoredName(ARecord.Operation)));
   BindOptional(s, 11, ARecord.Block);
@@ -345,7 +332,7 @@ TJournalResult<std::optional<TCodeOnOtherCard>> TSqliteJournal::FindCodeOnOtherC
   if (rc != SQLITE_OK)
     return Fail(rc);
   BindText(stmt.get(), 1, *code);
-  BindText(stmt.get(), 2, UpperHex(ACardUid));
+  BindText(stmt.get(), 2, NormalizeCardUid(ACardUid));
   rc = sqlite3_step(stmt.get());
   if (rc == SQLITE_DONE)
     return std::optional<TCodeOnOtherCard>();
@@ -394,7 +381,7 @@ TJournalResult<std::vector<TJournalRecord>> TSqliteJournal::Query(const TJournal
   if (!code.empty())
     BindText(s, bind(":code"), code);
   if (!AFilter.CardUid.empty())
-    BindText(s, bind(":uid"), UpperHex(AFilter.CardUid));
+    BindText(s, bind(":uid"), NormalizeCardUid(AFilter.CardUid));
   if (AFilter.Since)
     sqlite3_bind_int64(s, bind(":since"), EpochMs(*AFilter.Since));
   if (AFilter.Until)
@@ -536,30 +523,34 @@ TJournalResult<std::vector<std::uint64_t>> TSqliteJournal::SpoiledCodes(
 
 // ---- Opening --------------------------------------------------------------------------------
 
-int ReadInt(sqlite3* ADb, const char* ASql, std::int64_t& AValue) {
+// Runs a query that must give a row; on SQLITE_OK AStmt stands on that row. No row at all
+// counts as SQLITE_CORRUPT.
+int QueryRow(sqlite3* ADb, const char* ASql, TStmt& AStmt) {
   sqlite3_stmt* raw = nullptr;
   int rc = sqlite3_prepare_v2(ADb, ASql, -1, &raw, nullptr);
-  TStmt stmt(raw);
+  AStmt.reset(raw);
   if (rc != SQLITE_OK)
     return rc;
   rc = sqlite3_step(raw);
   if (rc != SQLITE_ROW)
     return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
-  AValue = sqlite3_column_int64(raw, 0);
   return SQLITE_OK;
 }
 
+int ReadInt(sqlite3* ADb, const char* ASql, std::int64_t& AValue) {
+  TStmt stmt;
+  const int rc = QueryRow(ADb, ASql, stmt);
+  if (rc == SQLITE_OK)
+    AValue = sqlite3_column_int64(stmt.get(), 0);
+  return rc;
+}
+
 int ReadText(sqlite3* ADb, const char* ASql, std::string& AValue) {
-  sqlite3_stmt* raw = nullptr;
-  int rc = sqlite3_prepare_v2(ADb, ASql, -1, &raw, nullptr);
-  TStmt stmt(raw);
-  if (rc != SQLITE_OK)
-    return rc;
-  rc = sqlite3_step(raw);
-  if (rc != SQLITE_ROW)
-    return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
-  AValue = ColumnText(raw, 0);
-  return SQLITE_OK;
+  TStmt stmt;
+  const int rc = QueryRow(ADb, ASql, stmt);
+  if (rc == SQLITE_OK)
+    AValue = ColumnText(stmt.get(), 0);
+  return rc;
 }
 
 // Brings the schema from AVersion to the current one, one step per transaction.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "protocol/frame.h"
+#include "protocol/protocol.h"
 
 namespace kiren {
 
@@ -33,6 +34,19 @@ TAnswerState TAnswerReader::Recognise() {
   FCommand = block.front();
   FPayload.assign(block.begin() + 1, block.end() - 2);
   return TAnswerState::Answer;
+}
+
+int AttemptResult(const TAnswerReader& AReader, std::uint8_t& ACmd, Bytes& AData) {
+  switch (AReader.State()) {
+    case TAnswerState::Answer:
+      ACmd = AReader.Command();
+      AData = AReader.Payload();
+      return kResOk;
+    case TAnswerState::Damaged:
+      return kResBadAnswer;
+    default:
+      return kResTimeout;
+  }
 }
 
 }  // namespace kiren

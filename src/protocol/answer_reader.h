@@ -55,4 +55,9 @@ class TAnswerReader {
   Bytes FPayload;
 };
 
+// The result code of an attempt once AReader is done: kResOk with the answer's command byte
+// and payload in ACmd and AData, kResBadAnswer for a damaged frame, kResTimeout where no
+// complete frame came.
+int AttemptResult(const TAnswerReader& AReader, std::uint8_t& ACmd, Bytes& AData);
+
 }  // namespace kiren

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "journal/sqlite_journal.h"
+#include "journal_rows.h"
 
 namespace kiren::test {
 
@@ -45,23 +46,7 @@ class JournalFixture : public ::testing::Test {
 
   static TJournalRecord CodeWrite(const std::string& AUid, const std::string& ACodeHex,
                                   int AMinutes) {
-    TJournalRecord r;
-    r.Time = At(AMinutes);
-    r.Station = "desk-1";
-    r.Login = "operator";
-    r.ReaderPort = "/dev/ttyACM0";
-    r.Firmware = "4.2";
-    r.CardUid = AUid;
-    r.CardType = "Mifare 1K";
-    r.Operation = TJournalOperation::CardCodeWrite;
-    r.Block = 4;
-    r.Offset = 0;
-    r.Size = 5;
-    r.CodeHex = ACodeHex;
-    r.ResultCode = 0;
-    r.ResultText = "Операция выполнена успешно";
-    r.Verify = TVerifyOutcome::Verified;
-    return r;
+    return CodeWriteRow(AUid, ACodeHex, At(AMinutes));
   }
 
   static std::string ReadFile(const std::string& APath) {

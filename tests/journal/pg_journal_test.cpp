@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "journal/journal_settings.h"
+#include "journal_rows.h"
 #include "pg_fixture.h"
 #include "register_audit.h"
 
@@ -31,22 +32,8 @@ std::unique_ptr<IJournal> Open(const std::string& AConnection,
 
 TJournalRecord CodeWrite(const std::string& AUid, const std::string& ACodeHex,
                          const std::string& AStation = "st1") {
-  TJournalRecord r;
-  r.Time = std::chrono::system_clock::time_point(1'765'000'000'123ms);
-  r.Station = AStation;
-  r.Login = "operator";
-  r.ReaderPort = "/dev/ttyACM0";
-  r.Firmware = "2.14";
-  r.CardUid = AUid;
-  r.CardType = "Mifare 1K";
-  r.Operation = TJournalOperation::CardCodeWrite;
-  r.Block = 4;
-  r.Offset = 0;
-  r.Size = 5;
-  r.CodeHex = ACodeHex;
-  r.ResultText = "Операция выполнена успешно";
-  r.Verify = TVerifyOutcome::Verified;
-  return r;
+  return test::CodeWriteRow(AUid, ACodeHex,
+                            std::chrono::system_clock::time_point(1'765'000'000'123ms), AStation);
 }
 
 TJournalFilter Filter(std::string ACode, std::string AUid = {},

@@ -88,16 +88,7 @@ int PortExchange(TMyComPort& APort, const Bytes& AReq, std::uint8_t& ACmd, Bytes
     else if (Got < 0)
       return kResPortFailure;
   }
-  switch (Reader.State()) {
-    case TAnswerState::Answer:
-      ACmd = Reader.Command();
-      AData = Reader.Payload();
-      return kResOk;
-    case TAnswerState::Damaged:
-      return kResBadAnswer;
-    default:
-      return kResTimeout;
-  }
+  return AttemptResult(Reader, ACmd, AData);
 }
 
 TEST_F(SimLink, ListedWhileRunningGoneAfterTerm) {

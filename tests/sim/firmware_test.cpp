@@ -27,13 +27,11 @@ class TNoWarnings : public IMessageSink {
   bool Question(const std::string&, const std::string&) override { return false; }
 };
 
-class FirmwareTest : public ::testing::Test {
+class FirmwareTest : public test::SimProtocolTest {
  protected:
   void SetUp() override { FOldSink = SetMessageSink(std::make_shared<TNoWarnings>()); }
   void TearDown() override { SetMessageSink(FOldSink); }
 
-  TSimProtocol S;
-  TProtocol& P = S.Proto;
   std::shared_ptr<IMessageSink> FOldSink;
 
   TStatus Load(std::uint8_t AType, const TKey& AKey) {
@@ -52,17 +50,6 @@ class FirmwareTest : public ::testing::Test {
     TStatus st;
     EXPECT_EQ(P.ReadBlock(ABlock, AType, st, AData), kResOk);
     return st;
-  }
-  std::string InfoEx() {
-    TKirenCardEx c;
-    EXPECT_EQ(P.GetKirenCard(c), kResOk);
-    return c.Info();
-  }
-  std::string InfoShort(int ASize) {
-    TKirenCard c;
-    EXPECT_EQ(P.GetKirenCard(c), kResOk);
-    TCardType type;
-    return c.Info(ASize, type);
   }
 };
 

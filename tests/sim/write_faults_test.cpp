@@ -13,8 +13,6 @@
 namespace kiren::sim {
 namespace {
 
-using test::TSimProtocol;
-
 const TKey kFF = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 const TKey kKeyA = {0x11, 0x12, 0x13, 0x14, 0x15, 0x16};
 const TKey kKeyB = {0x21, 0x22, 0x23, 0x24, 0x25, 0x26};
@@ -22,11 +20,8 @@ const TBlock kCode = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
                       0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10};
 const std::string kHead = "=== КОД КАРТЫ ===\r\n";
 
-class ReaderView : public ::testing::Test {
+class ReaderView : public test::SimProtocolTest {
  protected:
-  TSimProtocol S;
-  TProtocol& P = S.Proto;
-
   TStatus Write(std::uint8_t ABlock, const TBlock& AData, std::uint8_t AType, const TKey& AKey) {
     TStatus st;
     EXPECT_EQ(P.LoadKey(AType, AKey, st), kResOk);
@@ -50,17 +45,6 @@ class ReaderView : public ::testing::Test {
     trailer[6] = 0x78, trailer[7] = 0x77, trailer[8] = 0x88;
     std::copy(kKeyB.begin(), kKeyB.end(), trailer.begin() + 10);
     EXPECT_FALSE(Write(7, trailer, kKeyTypeA, kFF).HasError());
-  }
-  std::string InfoEx() {
-    TKirenCardEx c;
-    EXPECT_EQ(P.GetKirenCard(c), kResOk);
-    return c.Info();
-  }
-  std::string InfoShort(int ASize) {
-    TKirenCard c;
-    EXPECT_EQ(P.GetKirenCard(c), kResOk);
-    TCardType type;
-    return c.Info(ASize, type);
   }
   void SetEmission(std::uint8_t ABlock, std::uint8_t AOffset, std::uint8_t ASize,
                    std::uint8_t AOrder, const TKey& AKey) {

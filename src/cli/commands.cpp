@@ -9,11 +9,14 @@
 #include <optional>
 #include <stdexcept>
 
+#include <unistd.h>
+
 #include "base/text_utils.h"
 #include "cli/inputs.h"
 #include "cli/journal_cmd.h"
 #include "cli/json.h"
 #include "cli/session.h"
+#include "operator/batch.h"
 #include "operator/block_text.h"
 #include "operator/issuing.h"
 #include "operator/reader.h"
@@ -395,7 +398,182 @@ TRun CmdWriteParams(const TArgs& AArgs, const TOut& AOut) {
   };
 }
 
+// The progress of a batch on stderr, rewritten in place when stderr is a terminal.
+class TProgressLine {
+ public:
+  TProgressLine() : FTerminal(isatty(STDERR_FILENO) == 1) {}
+  ~TProgressLine() { Clear(); }
+  void Show(const std::string& AText) {
+    if (!FTerminal)
+      return;
+    std::cerr << "\r" << AText << "\033[K" << std::flush;
+    FShown = true;
+  }
+  // Before other output: the line is taken away and shown again by the next Show.
+  void Clear() {
+    if (FShown)
+      std::cerr << "\r\033[K" << std::flush;
+    FShown = false;
+  }
+
+ private:
+  bool FTerminal;
+  bool FShown = false;
+};
+
+std::string BatchProgressLine(const op::TBatchProgress& AProgress) {
+  std::string text = op::BatchProgressText(AProgress);
+  if (!AProgress.LastUid.empty())
+    text += "; UID " + AProgress.LastUid;
+  if (!AProgress.LastCodeHex.empty())
+    text += ", код " + AProgress.LastCodeHex;
+  return text;
+}
+
+// The first code of a new series: the --code value as a number.
+std::uint64_t CodeNumber(const Bytes& ACode) {
+  std::uint64_t value = 0;
+  for (const std::uint8_t byte : ACode)
+    value = (value << 8) | byte;
+  return value;
+}
+
+// write-code --count N: a batch run. Cards are written as they come, each with the next code of
+// the journal series (--series; a new series starts at --code); a card that fails is reported
+// and the run goes on. The run ends when N cards are written, or no card came for --wait
+// seconds; the status is that of the first card that failed, else 1 for a card that did not
+// come, else 5 when the journal could not be reached for a while (cards were not written then).
+TRun CmdWriteCodeBatch(const TArgs& AArgs, const TOut& AOut) {
+  op::TBatchOptions options;
+  options.Params = WriteCodeParams(AArgs.Options);
+  options.FirstCode = CodeNumber(options.Params.Code);
+  options.Count = AArgs.GetInt("count", 1, 1000000, 1);
+  options.Series = AArgs.Get("series", "main");
+  if (options.Series.empty())
+    throw TUsageError("--series: ожидается имя серии");
+  const auto wait = CardWait(AArgs);
+  const auto service = MakeIssuingService(AArgs, [&AOut](const std::string& A) { AOut.Note(A); });
+  const std::string port = AArgs.Port;
+
+  return [=, &AOut](TSession& ASession) {
+    service->SetReader(ReaderInfo(port, ASession));
+    const std::string total = " из " + std::to_string(options.Count);
+    TProgressLine progress;
+    int status = kExitOk;
+    bool registerAway = false;
+    auto lastActivity = std::chrono::steady_clock::now();
+    std::unique_ptr<op::TBatchRun> run;
+    auto onEvent = [&](const op::TBatchCardEvent& AEvent) {
+      lastActivity = std::chrono::steady_clock::now();
+      progress.Clear();
+      const op::TBatchProgress& state = run->Progress();
+      const std::int64_t number = state.Written + state.Skipped + state.Failed;
+      TJsonObject extra;
+      extra.Add("card", number).Add("uid", AEvent.Uid).Add("card_code", AEvent.CodeHex);
+      switch (AEvent.Result) {
+        case op::TBatchCardResult::RegisterAway:
+          registerAway = true;
+          AOut.Fail(kExitNotJournaled, "UID " + AEvent.Uid + ": " + AEvent.Text);
+          break;
+        case op::TBatchCardResult::Skipped:
+          extra.Add("skipped", true);
+          Report(AOut, true, kResNotExecuted, "Карта (UID " + AEvent.Uid + "): " + AEvent.Text,
+                 extra);
+          break;
+        case op::TBatchCardResult::Written:
+        case op::TBatchCardResult::Failed: {
+          const std::string prefix = "Карта " + std::to_string(number) + total + " (UID " +
+                                     AEvent.Uid + "), код " + AEvent.CodeHex + ": ";
+          extra.Add("trailer", AEvent.TrailerHex)
+              .Add("reported_code", AEvent.ReportedCode)
+              .Add("spoiled", AEvent.Spoiled)
+              .Add("ms", static_cast<std::int64_t>(AEvent.Elapsed.count()));
+          int cardStatus = kExitFailed;
+          if (AEvent.Verdict)
+            cardStatus = ReportVerdict(AOut, prefix, *AEvent.Verdict, AEvent.ErrCode, true, extra);
+          else
+            Report(AOut, false, AEvent.ErrCode, prefix + AEvent.Text, extra);
+          if (AEvent.Result == op::TBatchCardResult::Failed && status == kExitOk)
+            status = cardStatus == kExitOk ? kExitFailed : cardStatus;
+          if (run->Armed())
+            AOut.Note("Карта " + std::to_string(state.Written + 1) + total +
+                      ": поднесите карту к считывателю...");
+          break;
+        }
+      }
+      progress.Show(BatchProgressLine(state));
+    };
+    run = std::make_unique<op::TBatchRun>(
+        *service, [&](std::unique_ptr<TThAction>& A) { return ASession.Queue(A); }, onEvent);
+    std::string error;
+    if (!run->Start(options, error))
+      return AOut.Fail(kExitNotJournaled, error);
+
+    // The UID in the field, for the "taken away" note.
+    std::string inField =
+        ASession.Card().status.CardPresent() ? ASession.Card().UIDStr() : std::string();
+    ASession.OnCard = [&](const TCardInfo& ACard) {
+      const std::string uid = ACard.status.CardPresent() ? ACard.UIDStr() : std::string();
+      if (uid != inField) {
+        lastActivity = std::chrono::steady_clock::now();
+        if (uid.empty() && !inField.empty()) {
+          progress.Clear();
+          AOut.Note("Карта снята");
+        }
+        inField = uid;
+      }
+      run->OnCard(ACard);
+    };
+    ASession.SetPollPeriod(op::kBatchPollPeriod);
+    if (!ASession.Card().status.CardPresent())
+      AOut.Note("Карта 1" + total + ": поднесите карту к считывателю...");
+    run->OnCard(ASession.Card());
+    while (!run->Done()) {
+      const bool quiet =
+          !run->Progress().Busy && std::chrono::steady_clock::now() - lastActivity > wait;
+      if (quiet || ASession.Ended() || gInterrupted)
+        break;
+      ASession.WaitFor([&] { return run->Done(); }, 200ms);
+    }
+    ASession.OnCard = nullptr;
+    ASession.SetPollPeriod(TTh::kNormalPollPeriod);
+    progress.Clear();
+    const op::TBatchProgress& state = run->Progress();
+    const std::string number = "Карта " + std::to_string(state.Written + 1) + total;
+    int end = kExitOk;
+    if (!run->Done()) {
+      if (state.Busy)
+        end = ActionLost(AOut, ASession, *service, number + ": ");
+      else
+        end = WaitFailed(
+            AOut, ASession,
+            registerAway ? number + ": журнал выдачи недоступен" : number + " не поднесена",
+            number + ": ");
+      if (end == kExitFailed && registerAway && !ASession.Ended() && !gInterrupted)
+        end = kExitNotJournaled;
+    }
+    AOut.Line("Итого: " + op::BatchProgressText(state) + ", серия " + options.Series +
+              ", следующий код " + std::to_string(run->Allocated()));
+    AOut.Object(TJsonObject()
+                    .Add("summary", true)
+                    .Add("ok", run->Done() && status == kExitOk)
+                    .Add("count", options.Count)
+                    .Add("written", state.Written)
+                    .Add("skipped", state.Skipped)
+                    .Add("failed", state.Failed)
+                    .Add("series", options.Series)
+                    .Add("next_code", static_cast<std::int64_t>(run->Allocated())));
+    if (end == kExitConnection)
+      return end;
+    if (status == kExitOk && end == kExitOk && registerAway)
+      end = kExitNotJournaled;  // cards that came while the journal was away were not written
+    return status != kExitOk ? status : end;
+  };
+}
+
 TRun CmdWriteCode(const TArgs& AArgs, const TOut& AOut) {
+  if (AArgs.Has("count"))
+    return CmdWriteCodeBatch(AArgs, AOut);
   const op::TCardCodeParams params = WriteCodeParams(AArgs.Options);
   const op::TCardCodeText firstText = CodeOption(AArgs.Options);
   const auto count = AArgs.GetInt("count", 1, 1000000, 1);
@@ -577,6 +755,8 @@ const TOptionSpec kJournalPathOption = {
     "~/.local/share/kiren/)"};
 const std::vector<TOptionSpec> kJournalOptions = {
     kJournalPathOption,
+    {"register", "СТРОКА",
+     "общий журнал выдачи на сервере PostgreSQL: строка подключения libpq без пароля"},
     {"no-journal", nullptr,
      "продолжить, если журнал выдачи недоступен (операция не попадёт в журнал)"}};
 
@@ -621,7 +801,8 @@ const std::vector<TCommandSpec>& Commands() {
         {"reverse", nullptr, "обратный порядок байт"},
         {"force", nullptr, "разрешить блок ключей сектора"},
         kJournalOptions[0],
-        kJournalOptions[1]}},
+        kJournalOptions[1],
+        kJournalOptions[2]}},
       {"write-code", true, "", "записать код карты и новые ключи сектора, проверить запись",
        WithJournal(WithWait(
            {{"block", "N", "номер блока 0..252 (обязательно)"},
@@ -632,8 +813,12 @@ const std::vector<TCommandSpec>& Commands() {
             {"key-b", "КЛЮЧ", "новый ключ на запись (ASCII или HEX), по умолчанию FF..FF"},
             {"old-key-b", "КЛЮЧ", "текущий ключ на запись (ASCII или HEX), по умолчанию FF..FF"},
             {"count", "N",
-             "сколько карт записать подряд: код +1 после каждой успешной записи, "
-             "остановка на первой неудачной"},
+             "серия: записать N карт подряд, каждой новой карте в поле — следующий код серии "
+             "журнала; карта с кодом по журналу пропускается, неудачная не останавливает "
+             "серию"},
+            {"series", "ИМЯ",
+             "серия журнала, из которой берутся коды (--count), по умолчанию main; новая "
+             "серия начинается с --code"},
             {"allow-duplicate", nullptr,
              "записать код, который по журналу уже записывался на другую карту"}}))},
       {"issue", true, "", "очистить и эмитировать карту, проверить результат",
@@ -658,7 +843,8 @@ const std::vector<TCommandSpec>& Commands() {
         {"uid", "UID", "только карта с этим UID (HEX)"},
         {"code", "КОД", "только этот код: десятичный или 0xHEX"},
         {"csv", nullptr, "CSV для таблиц: UTF-8 с BOM, разделитель \";\""},
-        kJournalPathOption}},
+        kJournalPathOption,
+        kJournalOptions[1]}},
   };
   return commands;
 }

@@ -60,6 +60,9 @@ std::string RowLine(const TJournalRecord& ARow) {
 op::TJournalOptions JournalOptions(const TArgs& AArgs) {
   op::TJournalOptions options;
   options.Path = AArgs.Get("journal", "");
+  // --register: a shared register on a PostgreSQL server instead of the file.
+  if (AArgs.Has("register"))
+    options.Settings = {TJournalBackend::PostgreSql, AArgs.Get("register", "")};
   return options;
 }
 

@@ -85,6 +85,15 @@ bool TSession::Run(std::unique_ptr<TThAction> AAction) {
   return done;
 }
 
+bool TSession::Queue(std::unique_ptr<TThAction>& AAction) {
+  return FTh != nullptr && !FEnded && FTh->TryExec(AAction) && !AAction;
+}
+
+void TSession::SetPollPeriod(TMs APeriod) {
+  if (FTh != nullptr)
+    FTh->SetPollPeriod(APeriod);
+}
+
 void TSession::Close() {
   OnCard = nullptr;  // it may refer to a command that has finished
   if (!FStarted)

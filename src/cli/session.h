@@ -40,6 +40,11 @@ class TSession : public IDeviceView {
   // Queues the action and waits for its completion callback; false when the worker ended or
   // the program was interrupted first (the callback is then not run).
   bool Run(std::unique_ptr<TThAction> AAction);
+  // Queues the action without waiting for it (its callback runs in a later wait); false when
+  // ten actions wait or the worker has ended (the action then stays with the caller).
+  bool Queue(std::unique_ptr<TThAction>& AAction);
+  // The worker's pause between card polls (see TTh::SetPollPeriod).
+  void SetPollPeriod(TMs APeriod);
   // Stops the worker and waits for its end.
   void Close();
 

@@ -1,4 +1,5 @@
 #include "ui/main_window.h"
+#include "ui/main_window_batch.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -115,6 +116,7 @@ TfMain::TfMain(TMainWindowOptions AOptions, QWidget* AParent)
   FStatus = new TStatusInformer(this, ui->StatusBar1, 1);
   LoadSettings();
   OpenJournal();
+  FBatch = new TBatchPanel(*this);
   ConnectHandlers();
   if (FOptions.WatchDevices)
     FMonitor = new TDeviceMonitor(this, QString::fromStdString(VirtualReadersDir()));
@@ -269,6 +271,7 @@ void TfMain::bOpenClick() {
 void TfMain::ThreadTerminated(const TTh& AWorker) {
   FTh = nullptr;
   FLastCard = {};
+  FBatch->ConnectionEnded();
   // Operations whose completion never came may have reached the card: journal them.
   if (FIssuing->PendingCount() > 0)
     FIssuing->AbandonPending(kWorkerEndedText);
@@ -360,6 +363,7 @@ void TfMain::ShowCardInfo(const TCardInfo& ACardInfo) {
       0, QStringLiteral("Статус: 0x") +
              QStringLiteral("%1").arg(ACardInfo.status.data, 4, 16, QChar('0')).toUpper());
   SetCardIsHere(present);
+  FBatch->OnCard(ACardInfo);
 }
 
 void TfMain::SetCardIsHere(bool AValue) {

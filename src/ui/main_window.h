@@ -38,6 +38,7 @@ class TAcClearCardChecked;
 class TAcIssueCardChecked;
 class TAcPercoStt;
 class TAcWriteCardCodeChecked;
+class TBatchPanel;
 class TBtnSpinEdit;
 class TDeviceMonitor;
 class TJournalDialog;
@@ -110,6 +111,8 @@ class TfMain : public QMainWindow, public IDeviceView {
   QString JournalError() const;
   // Checks, journals and judges the card operations the editors give.
   op::TIssuingService& Issuing() const { return *FIssuing; }
+  // The "Серия" group of the card-code tab (batch runs).
+  TBatchPanel& Batch() const { return *FBatch; }
   // "Файл" → "Журнал выдачи…": shows the journal window (one at a time) and returns it.
   TJournalDialog* ShowJournalDialog();
 
@@ -196,7 +199,10 @@ class TfMain : public QMainWindow, public IDeviceView {
   QAction* miServiceSpace2 = nullptr;  // separator before the priority items, hidden
   std::unique_ptr<op::TIssuingService> FIssuing;
   QPointer<TJournalDialog> FJournalDialog;
-  TCardInfo FLastCard;  // the card of the last poll
+  TCardInfo FLastCard;            // the card of the last poll
+  TBatchPanel* FBatch = nullptr;  // owned by the window as a child object
+
+  friend class TBatchPanel;
 };
 
 }  // namespace kiren

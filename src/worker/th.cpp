@@ -17,7 +17,6 @@ constexpr std::uint32_t kWriteTimeoutPerByte = 1;
 constexpr std::uint32_t kWriteTimeoutConst = 1000;
 constexpr std::int32_t kAnswerTimeoutMs = TExchange::kTimeoutMs;
 constexpr std::int32_t kDefaultCodeSize = 5;
-constexpr auto kCyclePause = std::chrono::milliseconds(800);
 // First major version that has the configuration command, and the last one below the
 // extended card read.
 constexpr std::int32_t kConfigVersion = 5;
@@ -293,8 +292,26 @@ void TTh::Execute() {
 
 void TTh::Pause() {
   std::unique_lock<std::mutex> guard(FPauseLock);
-  // While idle the card poll keeps its cadence; a queued action starts at once.
-  FPauseWake.wait_for(guard, kCyclePause, [this] { return Terminated() || FQueue.Count() > 0; });
+  // While idle the card poll keeps its cadence; a queued action starts at once. A new poll
+  // period counts from the start of the pause under way.
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    const bool woken = FPauseWake.wait_until(guard, start + PollPeriod(), [this] {
+      return Terminated() || FQueue.Count() > 0 || FPeriodChanged;
+    });
+    if (!woken || !FPeriodChanged)
+      return;
+    FPeriodChanged = false;
+  }
+}
+
+void TTh::SetPollPeriod(std::chrono::milliseconds APeriod) {
+  {
+    std::lock_guard<std::mutex> guard(FPauseLock);
+    FPollPeriod.store(APeriod);
+    FPeriodChanged = true;
+  }
+  FPauseWake.notify_all();
 }
 
 bool TTh::GetDevInfo() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -101,6 +102,12 @@ class TTh {
   void SetMode(std::uint8_t AValue);
   std::uint8_t EmissionPrior() const;
   void SetEmissionPrior(std::uint8_t AValue);
+  // Pause between two card polls: 800 ms normally; a batch run shortens it while it is armed
+  // so that a card placed is found sooner, and sets it back afterwards. A pause under way
+  // ends by the new period, counted from its start.
+  static constexpr std::chrono::milliseconds kNormalPollPeriod{800};
+  void SetPollPeriod(std::chrono::milliseconds APeriod);
+  std::chrono::milliseconds PollPeriod() const { return FPollPeriod.load(); }
   // Emission parameters of the last successful TAcPercoStt of this run; empty before one.
   std::optional<TPercoPars> LastPercoPars() const;
 
@@ -147,6 +154,7 @@ class TTh {
   std::int32_t FCodeSize = 0;
   std::optional<TPercoPars> FLastPercoPars;
   std::atomic<bool> FUsedWiegand;
+  std::atomic<std::chrono::milliseconds> FPollPeriod{kNormalPollPeriod};
 
   TOnTerminate FOnTerminate;
   IDeviceView& FView;
@@ -158,6 +166,7 @@ class TTh {
   TEndReason FEndReason = TEndReason::Requested;
   std::mutex FPauseLock;
   std::condition_variable FPauseWake;
+  bool FPeriodChanged = false;  // under FPauseLock: SetPollPeriod during a pause
   std::thread FThread;
 };
 

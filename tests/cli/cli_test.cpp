@@ -161,8 +161,9 @@ TEST_F(TCliTest, ReadBlockWithGoodAndBadKey) {
   EXPECT_EQ(out, "{\"ok\":false,\"code\":7,\"text\":\"Ошибка: Ошибка аутентификации\"}\n");
 }
 
-// Three cards put on one after another get three consecutive codes; a card that refuses the
-// write stops the run with its number, UID and reason.
+// Three cards put on one after another get three consecutive codes of the journal's series; a
+// card that refuses the write is reported with its number, UID and reason, and the run's status
+// says it failed once no further card comes.
 TEST_F(TCliTest, WriteCodeCountsThroughCards) {
   const std::string port = StartSim();
   const std::string journal = FDir + "/journal.sqlite3";
@@ -197,7 +198,7 @@ TEST_F(TCliTest, WriteCodeCountsThroughCards) {
   }
 
   auto failing = Cli({"--json", port, "write-code", "--block", "4", "--size", "5", "--code", "0x10",
-                      "--count", "3", "--wait", "30", "--journal", journal});
+                      "--count", "3", "--wait", "3", "--series", "second", "--journal", journal});
   SimCommand("put 44444444");
   ASSERT_TRUE(failing->WaitFor("\"uid\":\"44444444\"", 20s)) << failing->Output();
   SimCommand("remove");

@@ -269,11 +269,12 @@ TEST_F(TVerifiedCliTest, DuplicateCodeRefusedUnlessAllowedOrSameCard) {
 }
 
 // A batch hands out each code once: a card whose check fails still uses up its code (the
-// counter moved), and a batch started again at a used code is refused by the journal.
+// series moved, the code is spoiled), and a write started again at a used code is refused by
+// the journal.
 TEST_F(TVerifiedCliTest, BatchNeverOffersACodeTwice) {
   StartSim();
   auto cli = Cli({"--json", FPort, "write-code", "--block", "4", "--size", "5", "--code", "5",
-                  "--count", "3", "--wait", "30", "--journal", FJournal});
+                  "--count", "3", "--wait", "3", "--journal", FJournal});
   // The second card's check fails: the reader takes its code from another block than it
   // reports.
   Sim("put 11111111");
@@ -288,6 +289,8 @@ TEST_F(TVerifiedCliTest, BatchNeverOffersACodeTwice) {
   for (const auto& row : Rows())
     EXPECT_TRUE(codes.insert(row.CodeDec).second) << row.CodeDec;
   EXPECT_EQ(codes, (std::set<std::string>{"5", "6"}));
+  EXPECT_NE(cli->Output().find("\"card_code\":\"0000000006\",\"trailer\":\"FF"), std::string::npos);
+  EXPECT_NE(cli->Output().find("\"spoiled\":true"), std::string::npos) << cli->Output();
 
   // Starting again at 6 (as a window would offer after a failed write if the counter had not
   // moved) is refused on a new card.

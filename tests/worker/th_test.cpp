@@ -189,6 +189,19 @@ TEST_F(TWorkerTest, PollsTheCardAndClearsItWhenTakenAway) {
   EXPECT_TRUE(gone.desc.empty());
 }
 
+// A shorter poll period (a batch run while armed) ends the 800 ms pause under way: forty polls
+// come long before forty normal cycles (32 s) could; set back, the cycle slows down again.
+TEST_F(TWorkerTest, PollPeriodSetDuringAPauseTakesEffectAtOnce) {
+  Start();
+  ASSERT_TRUE(WaitCards(1));
+  EXPECT_EQ(Th->PollPeriod(), TTh::kNormalPollPeriod);
+  Th->SetPollPeriod(std::chrono::milliseconds(10));
+  EXPECT_TRUE(WaitCards(40, 10s));
+  Th->SetPollPeriod(TTh::kNormalPollPeriod);
+  ASSERT_TRUE(WaitCards(1));  // the pause under way ends by the normal period
+  EXPECT_FALSE(WaitCards(4, 1500ms));
+}
+
 // The major version decides the card-content command and whether the configuration is read.
 TEST_F(TWorkerTest, VersionChoosesReadMethodAndConfiguration) {
   struct {

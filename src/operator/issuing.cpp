@@ -253,6 +253,48 @@ TVerdict TIssuingService::Complete(TOperationFacts AFacts) {
   return MakeVerdict(AFacts, TJournaling::Journaled, appended.value());
 }
 
+namespace {
+
+// What a checked action adds to its facts: its result and its check.
+template <class TAction>
+void CheckedOutcome(const TAction& AAction, TOperationFacts& AFacts) {
+  AFacts.ErrCode = AAction.ErrCode();
+  AFacts.ErrText = ActionErrorText(AAction);
+  AFacts.Check = AAction.Check();
+}
+
+// A clear that did not succeed is worded as the clear command's own outcome.
+void ClearOutcomeOf(const TAcClearCardChecked& AAction, TOperationFacts& AFacts) {
+  AFacts.ErrCode = AAction.ErrCode();
+  if (AAction.ErrCode() != kResOk)
+    AFacts.ErrText = ClearOutcome(AAction.ErrCode()).Text;
+  AFacts.Check = AAction.Check();
+}
+
+// Emission parameters go to the reader; there is no card to check.
+void EmissionOutcome(const TAcPercoStt& AAction, TOperationFacts& AFacts) {
+  AFacts.ErrCode = AAction.ErrCode();
+  AFacts.ErrText = ActionErrorText(AAction);
+  AFacts.Check = {TCheckOutcome::NotChecked, {}};
+}
+
+}  // namespace
+
+template <class TAction>
+TOnActionDone TIssuingService::Completion(std::uint64_t AId, TOnVerdict<TAction> AOnVerdict,
+                                          void (*AOutcome)(const TAction&, TOperationFacts&)) {
+  return [this, AId, AOnVerdict = std::move(AOnVerdict), AOutcome](TThAction& A) {
+    auto& action = static_cast<TAction&>(A);
+    std::optional<TOperationFacts> done = TakePending(AId);
+    if (!done)
+      return;
+    AOutcome(action, *done);
+    const TVerdict verdict = Complete(std::move(*done));
+    if (AOnVerdict)
+      AOnVerdict(verdict, action);
+  };
+}
+
 std::unique_ptr<TThAction> TIssuingService::WriteCardCode(
     const TCardCodeParams& AParams, const TCardSeen& ACard, std::optional<TPercoPars> AKnownPars,
     TOnVerdict<TAcWriteCardCodeChecked> AOnVerdict) {
@@ -266,18 +308,7 @@ std::unique_ptr<TThAction> TIssuingService::WriteCardCode(
   const std::uint64_t id = FNextId;
   auto action = std::make_unique<TAcWriteCardCodeChecked>(
       AParams.BlockNo, AParams.Offset, AParams.Code, AParams.Keys,
-      [this, id, AOnVerdict](TThAction& A) {
-        auto& action = static_cast<TAcWriteCardCodeChecked&>(A);
-        std::optional<TOperationFacts> done = TakePending(id);
-        if (!done)
-          return;
-        done->ErrCode = action.ErrCode();
-        done->ErrText = ActionErrorText(action);
-        done->Check = action.Check();
-        const TVerdict verdict = Complete(std::move(*done));
-        if (AOnVerdict)
-          AOnVerdict(verdict, action);
-      },
+      Completion(id, std::move(AOnVerdict), CheckedOutcome<TAcWriteCardCodeChecked>),
       std::move(AKnownPars));
   AddPending(std::move(facts));
   return action;
@@ -300,18 +331,7 @@ std::unique_ptr<TThAction> TIssuingService::Issue(const TIssueParams& AParams,
   const std::uint64_t id = FNextId;
   auto action = std::make_unique<TAcIssueCardChecked>(
       AParams.Variant, AParams.Emitent, AParams.Emission, AParams.FactoryKey, AParams.UserData,
-      [this, id, AOnVerdict](TThAction& A) {
-        auto& action = static_cast<TAcIssueCardChecked&>(A);
-        std::optional<TOperationFacts> done = TakePending(id);
-        if (!done)
-          return;
-        done->ErrCode = action.ErrCode();
-        done->ErrText = ActionErrorText(action);
-        done->Check = action.Check();
-        const TVerdict verdict = Complete(std::move(*done));
-        if (AOnVerdict)
-          AOnVerdict(verdict, action);
-      });
+      Completion(id, std::move(AOnVerdict), CheckedOutcome<TAcIssueCardChecked>));
   AddPending(std::move(facts));
   return action;
 }
@@ -322,19 +342,8 @@ std::unique_ptr<TThAction> TIssuingService::Clear(const TCardSeen& ACard,
   facts.Operation = TJournalOperation::Clear;
   facts.Card = ACard;
   const std::uint64_t id = FNextId;
-  auto action = std::make_unique<TAcClearCardChecked>([this, id, AOnVerdict](TThAction& A) {
-    auto& action = static_cast<TAcClearCardChecked&>(A);
-    std::optional<TOperationFacts> done = TakePending(id);
-    if (!done)
-      return;
-    done->ErrCode = action.ErrCode();
-    if (action.ErrCode() != kResOk)
-      done->ErrText = ClearOutcome(action.ErrCode()).Text;
-    done->Check = action.Check();
-    const TVerdict verdict = Complete(std::move(*done));
-    if (AOnVerdict)
-      AOnVerdict(verdict, action);
-  });
+  auto action =
+      std::make_unique<TAcClearCardChecked>(Completion(id, std::move(AOnVerdict), ClearOutcomeOf));
   AddPending(std::move(facts));
   return action;
 }
@@ -349,18 +358,8 @@ std::unique_ptr<TThAction> TIssuingService::WriteEmission(const TPercoPars& APar
   facts.Offset = APars.offset;
   facts.Size = APars.size;
   const std::uint64_t id = FNextId;
-  auto action = std::make_unique<TAcPercoStt>(APars, [this, id, AOnVerdict](TThAction& A) {
-    auto& action = static_cast<TAcPercoStt&>(A);
-    std::optional<TOperationFacts> done = TakePending(id);
-    if (!done)
-      return;
-    done->ErrCode = action.ErrCode();
-    done->ErrText = ActionErrorText(action);
-    done->Check = {TCheckOutcome::NotChecked, {}};
-    const TVerdict verdict = Complete(std::move(*done));
-    if (AOnVerdict)
-      AOnVerdict(verdict, action);
-  });
+  auto action =
+      std::make_unique<TAcPercoStt>(APars, Completion(id, std::move(AOnVerdict), EmissionOutcome));
   AddPending(std::move(facts));
   return action;
 }

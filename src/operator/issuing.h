@@ -203,6 +203,11 @@ class TIssuingService {
   bool JournalUsable();
   std::uint64_t AddPending(TOperationFacts AFacts);
   std::optional<TOperationFacts> TakePending(std::uint64_t AId);
+  // The completion of an action handed out as pending AId: AOutcome adds the action's result
+  // and check to its facts, the row is journaled and the verdict goes to AOnVerdict.
+  template <class TAction>
+  TOnActionDone Completion(std::uint64_t AId, TOnVerdict<TAction> AOnVerdict,
+                           void (*AOutcome)(const TAction&, TOperationFacts&));
 
   TJournalOpening FJournal;
   TStationInfo FStation;

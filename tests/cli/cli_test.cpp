@@ -12,72 +12,24 @@
 #include <thread>
 #include <vector>
 
-#include "support/process.h"
-#include "support/sim_process.h"
-#include "support/temp_dir.h"
+#include "cli_fixture.h"
 
 namespace kiren::test {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A virtual reader (kiren-sim with its console on a pipe) and kiren-cli runs against it, both
-// with a private runtime folder and log folder.
-class TCliTest : public ::testing::Test {
+class TCliTest : public TCliFixture {
  protected:
+  TCliTest() : TCliFixture("kiren-cli-test") {}
   void SetUp() override {
     FEnv = {"XDG_RUNTIME_DIR=" + FDir, "KIREN_LOG_DIR=" + FDir + "/logs", "LC_ALL=C.UTF-8"};
   }
-  void TearDown() override {
-    FSim.reset();
-    if (HasFailure()) {
-      std::cerr << "kept " << FDir << std::endl;
-      FTmp.Keep();
-    }
-  }
 
-  // Starts kiren-sim with AArgs and returns its port name.
   std::string StartSim(const std::vector<std::string>& AArgs = {}) {
-    FSim = std::make_unique<TSimProcess>(AArgs, FDir, FEnv);
-    return FSim->PortName();
+    return StartSimProcess(AArgs);
   }
   void SimCommand(const std::string& ALine) { ASSERT_FALSE(FSim->Command(ALine).empty()) << ALine; }
-  std::unique_ptr<TProcess> Cli(const std::vector<std::string>& AArgs) {
-    std::vector<std::string> argv = {KIREN_CLI_PATH};
-    argv.insert(argv.end(), AArgs.begin(), AArgs.end());
-    return std::make_unique<TProcess>(argv, FEnv, FDir + "/cli.err");
-  }
-  // Runs kiren-cli to its end; AStatus receives the exit status.
-  std::string RunCli(const std::vector<std::string>& AArgs, int& AStatus) {
-    auto cli = Cli(AArgs);
-    AStatus = cli->Wait(60s).value_or(-1);
-    return cli->Output();
-  }
-
-  static std::string ReadText(const std::string& APath) {
-    std::ifstream in(APath);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-
-  // Waits until kiren-cli's stderr holds AText ACount times.
-  bool WaitStderr(const std::string& AText, int ACount) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      const std::string text = ReadText(FDir + "/cli.err");
-      int found = 0;
-      for (auto pos = text.find(AText); pos != std::string::npos; pos = text.find(AText, pos + 1))
-        ++found;
-      if (found >= ACount)
-        return true;
-      std::this_thread::sleep_for(50ms);
-    }
-    return false;
-  }
-
-  TTempDir FTmp{"kiren-cli-test"};
-  const std::string FDir = FTmp.Path();
-  std::vector<std::string> FEnv;
-  std::unique_ptr<TSimProcess> FSim;
 };
 
 TEST_F(TCliTest, InfoInTextAndJson) {

@@ -16,34 +16,22 @@
 #include <thread>
 #include <vector>
 
+#include "cli_fixture.h"
 #include "journal/sqlite_journal.h"
-#include "support/process.h"
-#include "support/sim_process.h"
-#include "support/temp_dir.h"
 
 namespace kiren::test {
 namespace {
 
 using namespace std::chrono_literals;
 
-class TVerifiedCliTest : public ::testing::Test {
+class TVerifiedCliTest : public TCliFixture {
  protected:
+  TVerifiedCliTest() : TCliFixture("kiren-cli-verified") {}
   void SetUp() override {
     FEnv = {"XDG_RUNTIME_DIR=" + FDir, "KIREN_LOG_DIR=" + FDir + "/logs", "LC_ALL=C.UTF-8",
             "XDG_DATA_HOME=" + FDir + "/data"};
   }
-  void TearDown() override {
-    FSim.reset();
-    if (HasFailure()) {
-      std::cerr << "kept " << FDir << std::endl;
-      FTmp.Keep();
-    }
-  }
-
-  void StartSim(const std::vector<std::string>& AArgs = {}) {
-    FSim = std::make_unique<TSimProcess>(AArgs, FDir, FEnv);
-    FPort = FSim->PortName();
-  }
+  void StartSim(const std::vector<std::string>& AArgs = {}) { FPort = StartSimProcess(AArgs); }
   // Sends a console line; returns its reply line.
   std::string Sim(const std::string& ALine) {
     const std::string reply = FSim->Command(ALine);
@@ -54,16 +42,6 @@ class TVerifiedCliTest : public ::testing::Test {
   void PutCard(const std::string& AUid) {
     Sim("remove");
     Sim("put " + AUid);
-  }
-  std::unique_ptr<TProcess> Cli(const std::vector<std::string>& AArgs) {
-    std::vector<std::string> argv = {KIREN_CLI_PATH};
-    argv.insert(argv.end(), AArgs.begin(), AArgs.end());
-    return std::make_unique<TProcess>(argv, FEnv, FDir + "/cli.err");
-  }
-  std::string RunCli(const std::vector<std::string>& AArgs, int& AStatus) {
-    auto cli = Cli(AArgs);
-    AStatus = cli->Wait(60s).value_or(-1);
-    return cli->Output();
   }
   // A card command on the simulator's port with this test's journal.
   std::string RunCard(std::vector<std::string> AArgs, int& AStatus) {
@@ -80,30 +58,9 @@ class TVerifiedCliTest : public ::testing::Test {
     EXPECT_TRUE(rows.ok());
     return rows.ok() ? rows.value() : std::vector<TJournalRecord>{};
   }
-  static std::string ReadText(const std::string& APath) {
-    std::ifstream in(APath, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-  bool WaitStderr(const std::string& AText, int ACount) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      const std::string text = ReadText(FDir + "/cli.err");
-      int found = 0;
-      for (auto pos = text.find(AText); pos != std::string::npos; pos = text.find(AText, pos + 1))
-        ++found;
-      if (found >= ACount)
-        return true;
-      std::this_thread::sleep_for(50ms);
-    }
-    return false;
-  }
 
-  TTempDir FTmp{"kiren-cli-verified"};
-  const std::string FDir = FTmp.Path();
   const std::string FJournal = FDir + "/journal.sqlite3";
   std::string FPort;
-  std::vector<std::string> FEnv;
-  std::unique_ptr<TSimProcess> FSim;
 };
 
 // Each check outcome of a card-code write, as kiren-cli reports it (status, JSON) and as the

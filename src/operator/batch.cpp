@@ -247,6 +247,8 @@ void TBatchRun::HandleNewCard(const TCardInfo& ACard) {
         OnVerdict(uid, code, AVerdict, A);
       });
   if (!FQueue(action)) {
+    if (action)
+      FService.Withdraw(*action);
     FProgress.Busy = false;
     event.Text = "Действие не поставлено в очередь считывателя";
     Spoil(code, event.Text, event);

@@ -218,11 +218,12 @@ TGate TIssuingService::BeforeCardCodeWrite(const TCardCodeParams& AParams, const
   return {false, TRefusal::Duplicate, DuplicateRefusalText(codeHex, other)};
 }
 
-std::uint64_t TIssuingService::AddPending(TOperationFacts AFacts) {
+std::uint64_t TIssuingService::AddPending(TOperationFacts AFacts, const TThAction& AAction) {
   const std::uint64_t id = FNextId++;
   AFacts.Station = FStation;
   AFacts.Reader = FReader;
   FPending.emplace(id, std::move(AFacts));
+  FPendingIds[&AAction] = id;
   return id;
 }
 
@@ -232,7 +233,16 @@ std::optional<TOperationFacts> TIssuingService::TakePending(std::uint64_t AId) {
     return std::nullopt;
   TOperationFacts facts = std::move(it->second);
   FPending.erase(it);
+  std::erase_if(FPendingIds, [AId](const auto& AEntry) { return AEntry.second == AId; });
   return facts;
+}
+
+void TIssuingService::Withdraw(const TThAction& AAction) {
+  const auto it = FPendingIds.find(&AAction);
+  if (it == FPendingIds.end())
+    return;
+  FPending.erase(it->second);
+  FPendingIds.erase(it);
 }
 
 TVerdict TIssuingService::Complete(TOperationFacts AFacts) {
@@ -310,7 +320,7 @@ std::unique_ptr<TThAction> TIssuingService::WriteCardCode(
       AParams.BlockNo, AParams.Offset, AParams.Code, AParams.Keys,
       Completion(id, std::move(AOnVerdict), CheckedOutcome<TAcWriteCardCodeChecked>),
       std::move(AKnownPars));
-  AddPending(std::move(facts));
+  AddPending(std::move(facts), *action);
   return action;
 }
 
@@ -332,7 +342,7 @@ std::unique_ptr<TThAction> TIssuingService::Issue(const TIssueParams& AParams,
   auto action = std::make_unique<TAcIssueCardChecked>(
       AParams.Variant, AParams.Emitent, AParams.Emission, AParams.FactoryKey, AParams.UserData,
       Completion(id, std::move(AOnVerdict), CheckedOutcome<TAcIssueCardChecked>));
-  AddPending(std::move(facts));
+  AddPending(std::move(facts), *action);
   return action;
 }
 
@@ -344,7 +354,7 @@ std::unique_ptr<TThAction> TIssuingService::Clear(const TCardSeen& ACard,
   const std::uint64_t id = FNextId;
   auto action =
       std::make_unique<TAcClearCardChecked>(Completion(id, std::move(AOnVerdict), ClearOutcomeOf));
-  AddPending(std::move(facts));
+  AddPending(std::move(facts), *action);
   return action;
 }
 
@@ -360,7 +370,7 @@ std::unique_ptr<TThAction> TIssuingService::WriteEmission(const TPercoPars& APar
   const std::uint64_t id = FNextId;
   auto action =
       std::make_unique<TAcPercoStt>(APars, Completion(id, std::move(AOnVerdict), EmissionOutcome));
-  AddPending(std::move(facts));
+  AddPending(std::move(facts), *action);
   return action;
 }
 
@@ -368,6 +378,7 @@ std::vector<TVerdict> TIssuingService::AbandonPending(const std::string& AReason
   std::vector<TVerdict> verdicts;
   std::map<std::uint64_t, TOperationFacts> pending;
   pending.swap(FPending);
+  FPendingIds.clear();
   for (auto& [id, facts] : pending) {
     facts.ErrCode = kResNotExecuted;
     facts.ErrText = AReason + ": результат операции неизвестен";

@@ -194,6 +194,9 @@ class TIssuingService {
   // link was lost) and returns their verdicts; they are then forgotten.
   std::vector<TVerdict> AbandonPending(const std::string& AReason);
   std::size_t PendingCount() const { return FPending.size(); }
+  // An action handed out that could not be queued: nothing reached the reader, so it is
+  // forgotten without a row.
+  void Withdraw(const TThAction& AAction);
 
   // Journals AFacts (time, station, login and reader filled in) and gives the verdict; what
   // the actions' completions use.
@@ -201,7 +204,7 @@ class TIssuingService {
 
  private:
   bool JournalUsable();
-  std::uint64_t AddPending(TOperationFacts AFacts);
+  std::uint64_t AddPending(TOperationFacts AFacts, const TThAction& AAction);
   std::optional<TOperationFacts> TakePending(std::uint64_t AId);
   // The completion of an action handed out as pending AId: AOutcome adds the action's result
   // and check to its facts, the row is journaled and the verdict goes to AOnVerdict.
@@ -216,6 +219,7 @@ class TIssuingService {
   bool FWithoutJournal = false;  // the operator agreed to go on without a journal
   std::uint64_t FNextId = 1;
   std::map<std::uint64_t, TOperationFacts> FPending;
+  std::map<const TThAction*, std::uint64_t> FPendingIds;  // the same actions by address
 };
 
 }  // namespace kiren::op

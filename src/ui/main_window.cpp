@@ -445,6 +445,8 @@ bool TfMain::Queue(std::unique_ptr<TThAction> AAction) {
     return false;
   if (FTh->TryExec(AAction))
     return true;
+  if (FIssuing)
+    FIssuing->Withdraw(*AAction);
   ShowError(op::kMsgReaderBusy);
   return false;
 }

@@ -407,6 +407,22 @@ TEST_F(IssuingService, AbandonedActionIsJournaledOnce) {
   EXPECT_FALSE(service->BeforeCardCodeWrite(Params({0, 0, 0, 9}), {"DDDD0004", ""}).Go);
 }
 
+// An action the worker's queue refused never reached the reader: withdrawn, it leaves no row
+// and is not journaled as an unknown attempt when the link ends; the others still are.
+TEST_F(IssuingService, WithdrawnActionLeavesNoRow) {
+  auto service = Service();
+  auto refused =
+      service->WriteCardCode(Params({0, 0, 0, 7}), {"CCCC0007", ""}, std::nullopt, nullptr);
+  auto queued = service->Clear({"CCCC0008", ""}, nullptr);
+  service->Withdraw(*refused);
+  service->Withdraw(*refused);
+  EXPECT_EQ(service->PendingCount(), 1u);
+  EXPECT_EQ(service->AbandonPending("Связь со считывателем потеряна").size(), 1u);
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Operation, TJournalOperation::Clear);
+}
+
 TEST(IssuingJournalOpen, UsualPlaceBesideTheProgramOrInUserData) {
   const auto base = std::filesystem::temp_directory_path() / "kiren_issuing_open";
   std::filesystem::remove_all(base);

@@ -224,13 +224,7 @@ void TBatchRun::HandleNewCard(const TCardInfo& ACard) {
   FProgress.LastUid = card.Uid;
   FProgress.LastCodeHex = event.CodeHex;
   std::weak_ptr<bool> alive = FAlive;
-  TOperationFacts facts;
-  facts.Operation = TJournalOperation::CardCodeWrite;
-  facts.Card = card;
-  facts.Block = params.BlockNo;
-  facts.Offset = params.Offset;
-  facts.Size = params.Size;
-  facts.Code = params.Code;
+  TOperationFacts facts = CardCodeWriteFacts(params, card);
   auto action = FService.WriteCardCode(
       params, card, std::nullopt,
       [this, alive, facts, code](const TVerdict& AVerdict, TAcWriteCardCodeChecked& A) mutable {

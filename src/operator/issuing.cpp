@@ -305,9 +305,7 @@ TOnActionDone TIssuingService::Completion(std::uint64_t AId, TOnVerdict<TAction>
   };
 }
 
-std::unique_ptr<TThAction> TIssuingService::WriteCardCode(
-    const TCardCodeParams& AParams, const TCardSeen& ACard, std::optional<TPercoPars> AKnownPars,
-    TOnVerdict<TAcWriteCardCodeChecked> AOnVerdict) {
+TOperationFacts CardCodeWriteFacts(const TCardCodeParams& AParams, const TCardSeen& ACard) {
   TOperationFacts facts;
   facts.Operation = TJournalOperation::CardCodeWrite;
   facts.Card = ACard;
@@ -315,6 +313,13 @@ std::unique_ptr<TThAction> TIssuingService::WriteCardCode(
   facts.Offset = AParams.Offset;
   facts.Size = AParams.Size;
   facts.Code = AParams.Code;
+  return facts;
+}
+
+std::unique_ptr<TThAction> TIssuingService::WriteCardCode(
+    const TCardCodeParams& AParams, const TCardSeen& ACard, std::optional<TPercoPars> AKnownPars,
+    TOnVerdict<TAcWriteCardCodeChecked> AOnVerdict) {
+  TOperationFacts facts = CardCodeWriteFacts(AParams, ACard);
   const std::uint64_t id = FNextId;
   auto action = std::make_unique<TAcWriteCardCodeChecked>(
       AParams.BlockNo, AParams.Offset, AParams.Code, AParams.Keys,

@@ -84,6 +84,9 @@ struct TOperationFacts {
 // The journal row of AFacts.
 TJournalRecord JournalRow(const TOperationFacts& AFacts);
 
+// The facts of a card-code write before it runs: what is written where, on which card.
+TOperationFacts CardCodeWriteFacts(const TCardCodeParams& AParams, const TCardSeen& ACard);
+
 // What became of the row.
 enum class TJournaling {
   Journaled,  // committed

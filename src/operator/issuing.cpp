@@ -218,15 +218,6 @@ TGate TIssuingService::BeforeCardCodeWrite(const TCardCodeParams& AParams, const
   return {false, TRefusal::Duplicate, DuplicateRefusalText(codeHex, other)};
 }
 
-std::uint64_t TIssuingService::AddPending(TOperationFacts AFacts, const TThAction& AAction) {
-  const std::uint64_t id = FNextId++;
-  AFacts.Station = FStation;
-  AFacts.Reader = FReader;
-  FPending.emplace(id, std::move(AFacts));
-  FPendingIds[&AAction] = id;
-  return id;
-}
-
 std::optional<TOperationFacts> TIssuingService::TakePending(std::uint64_t AId) {
   const auto it = FPending.find(AId);
   if (it == FPending.end())
@@ -290,19 +281,27 @@ void EmissionOutcome(const TAcPercoStt& AAction, TOperationFacts& AFacts) {
 
 }  // namespace
 
-template <class TAction>
-TOnActionDone TIssuingService::Completion(std::uint64_t AId, TOnVerdict<TAction> AOnVerdict,
-                                          void (*AOutcome)(const TAction&, TOperationFacts&)) {
-  return [this, AId, AOnVerdict = std::move(AOnVerdict), AOutcome](TThAction& A) {
-    auto& action = static_cast<TAction&>(A);
-    std::optional<TOperationFacts> done = TakePending(AId);
-    if (!done)
+template <class TAction, class TMake>
+std::unique_ptr<TThAction> TIssuingService::HandOut(TOperationFacts AFacts, TMake AMake,
+                                                    TOnVerdict<TAction> AOnVerdict,
+                                                    void (*AOutcome)(const TAction&,
+                                                                     TOperationFacts&)) {
+  const std::uint64_t id = FNextId++;
+  auto action = AMake([this, id, AOnVerdict = std::move(AOnVerdict), AOutcome](TThAction& A) {
+    auto& done = static_cast<TAction&>(A);
+    std::optional<TOperationFacts> facts = TakePending(id);
+    if (!facts)
       return;
-    AOutcome(action, *done);
-    const TVerdict verdict = Complete(std::move(*done));
+    AOutcome(done, *facts);
+    const TVerdict verdict = Complete(std::move(*facts));
     if (AOnVerdict)
-      AOnVerdict(verdict, action);
-  };
+      AOnVerdict(verdict, done);
+  });
+  AFacts.Station = FStation;
+  AFacts.Reader = FReader;
+  FPending.emplace(id, std::move(AFacts));
+  FPendingIds[action.get()] = id;
+  return action;
 }
 
 TOperationFacts CardCodeWriteFacts(const TCardCodeParams& AParams, const TCardSeen& ACard) {
@@ -319,14 +318,14 @@ TOperationFacts CardCodeWriteFacts(const TCardCodeParams& AParams, const TCardSe
 std::unique_ptr<TThAction> TIssuingService::WriteCardCode(
     const TCardCodeParams& AParams, const TCardSeen& ACard, std::optional<TPercoPars> AKnownPars,
     TOnVerdict<TAcWriteCardCodeChecked> AOnVerdict) {
-  TOperationFacts facts = CardCodeWriteFacts(AParams, ACard);
-  const std::uint64_t id = FNextId;
-  auto action = std::make_unique<TAcWriteCardCodeChecked>(
-      AParams.BlockNo, AParams.Offset, AParams.Code, AParams.Keys,
-      Completion(id, std::move(AOnVerdict), CheckedOutcome<TAcWriteCardCodeChecked>),
-      std::move(AKnownPars));
-  AddPending(std::move(facts), *action);
-  return action;
+  return HandOut(
+      CardCodeWriteFacts(AParams, ACard),
+      [&](TOnActionDone ADone) {
+        return std::make_unique<TAcWriteCardCodeChecked>(AParams.BlockNo, AParams.Offset,
+                                                         AParams.Code, AParams.Keys,
+                                                         std::move(ADone), std::move(AKnownPars));
+      },
+      std::move(AOnVerdict), CheckedOutcome<TAcWriteCardCodeChecked>);
 }
 
 std::unique_ptr<TThAction> TIssuingService::Issue(const TIssueParams& AParams,
@@ -343,12 +342,14 @@ std::unique_ptr<TThAction> TIssuingService::Issue(const TIssueParams& AParams,
     if (AParams.Variant >= 4)
       facts.Code = issued->UserData;
   }
-  const std::uint64_t id = FNextId;
-  auto action = std::make_unique<TAcIssueCardChecked>(
-      AParams.Variant, AParams.Emitent, AParams.Emission, AParams.FactoryKey, AParams.UserData,
-      Completion(id, std::move(AOnVerdict), CheckedOutcome<TAcIssueCardChecked>));
-  AddPending(std::move(facts), *action);
-  return action;
+  return HandOut(
+      std::move(facts),
+      [&](TOnActionDone ADone) {
+        return std::make_unique<TAcIssueCardChecked>(AParams.Variant, AParams.Emitent,
+                                                     AParams.Emission, AParams.FactoryKey,
+                                                     AParams.UserData, std::move(ADone));
+      },
+      std::move(AOnVerdict), CheckedOutcome<TAcIssueCardChecked>);
 }
 
 std::unique_ptr<TThAction> TIssuingService::Clear(const TCardSeen& ACard,
@@ -356,11 +357,10 @@ std::unique_ptr<TThAction> TIssuingService::Clear(const TCardSeen& ACard,
   TOperationFacts facts;
   facts.Operation = TJournalOperation::Clear;
   facts.Card = ACard;
-  const std::uint64_t id = FNextId;
-  auto action =
-      std::make_unique<TAcClearCardChecked>(Completion(id, std::move(AOnVerdict), ClearOutcomeOf));
-  AddPending(std::move(facts), *action);
-  return action;
+  return HandOut(
+      std::move(facts),
+      [](TOnActionDone ADone) { return std::make_unique<TAcClearCardChecked>(std::move(ADone)); },
+      std::move(AOnVerdict), ClearOutcomeOf);
 }
 
 std::unique_ptr<TThAction> TIssuingService::WriteEmission(const TPercoPars& APars,
@@ -372,11 +372,10 @@ std::unique_ptr<TThAction> TIssuingService::WriteEmission(const TPercoPars& APar
   facts.Block = APars.blockNo;
   facts.Offset = APars.offset;
   facts.Size = APars.size;
-  const std::uint64_t id = FNextId;
-  auto action =
-      std::make_unique<TAcPercoStt>(APars, Completion(id, std::move(AOnVerdict), EmissionOutcome));
-  AddPending(std::move(facts), *action);
-  return action;
+  return HandOut(
+      std::move(facts),
+      [&](TOnActionDone ADone) { return std::make_unique<TAcPercoStt>(APars, std::move(ADone)); },
+      std::move(AOnVerdict), EmissionOutcome);
 }
 
 std::vector<TVerdict> TIssuingService::AbandonPending(const std::string& AReason) {

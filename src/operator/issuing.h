@@ -207,13 +207,14 @@ class TIssuingService {
 
  private:
   bool JournalUsable();
-  std::uint64_t AddPending(TOperationFacts AFacts, const TThAction& AAction);
   std::optional<TOperationFacts> TakePending(std::uint64_t AId);
-  // The completion of an action handed out as pending AId: AOutcome adds the action's result
-  // and check to its facts, the row is journaled and the verdict goes to AOnVerdict.
-  template <class TAction>
-  TOnActionDone Completion(std::uint64_t AId, TOnVerdict<TAction> AOnVerdict,
-                           void (*AOutcome)(const TAction&, TOperationFacts&));
+  // Hands out the action AMake builds around its completion; AFacts stay pending until that
+  // completion adds the action's result and check (AOutcome), journals them and passes the
+  // verdict to AOnVerdict.
+  template <class TAction, class TMake>
+  std::unique_ptr<TThAction> HandOut(TOperationFacts AFacts, TMake AMake,
+                                     TOnVerdict<TAction> AOnVerdict,
+                                     void (*AOutcome)(const TAction&, TOperationFacts&));
 
   TJournalOpening FJournal;
   TStationInfo FStation;
